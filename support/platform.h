@@ -1,0 +1,31 @@
+#pragma once
+// The few operating-system facts that every subsystem needs, behind one portable interface.
+
+#include <string>
+#include <string_view>
+
+namespace zoka::os {
+
+/// The folder separator of the platform: '\' on Windows, '/' on POSIX.
+wchar_t pathSeparator();
+
+/// The user's temporary folder with a trailing separator (GetTempPathW; on POSIX $TMPDIR when
+/// set and not empty, else /tmp). False when the platform cannot tell.
+bool getTempPath(std::wstring& path);
+
+/// True when the path names an existing file system entry of any kind (PathFileExistsW).
+bool pathExists(const std::wstring& path);
+
+/// True when the path names an existing folder (PathIsDirectoryW).
+bool isDirectory(const std::wstring& path);
+
+/// The calling thread's identifier as the log shows it (GetCurrentThreadId; gettid on POSIX).
+unsigned long currentThreadId();
+
+/// The calling thread's last system error code (GetLastError; errno on POSIX).
+int lastError();
+
+/// Sets the calling thread's last system error code.
+void setLastError(int code);
+
+}  // namespace zoka::os

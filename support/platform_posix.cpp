@@ -1,0 +1,40 @@
+#include "support/platform.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "support/unicode.h"
+
+namespace zoka::os {
+
+wchar_t pathSeparator() { return L'/'; }
+
+bool getTempPath(std::wstring& path) {
+    const char* dir = std::getenv("TMPDIR");
+    std::wstring result = (dir != nullptr && *dir != '\0') ? fromUtf8(dir) : std::wstring(L"/tmp");
+    if (result.back() != L'/') result.push_back(L'/');
+    path = result;
+    return true;
+}
+
+bool pathExists(const std::wstring& path) {
+    struct stat st;
+    return !path.empty() && ::stat(toUtf8(path).c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::wstring& path) {
+    struct stat st;
+    return !path.empty() && ::stat(toUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+unsigned long currentThreadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
+
+int lastError() { return errno; }
+
+void setLastError(int code) { errno = code; }
+
+}  // namespace zoka::os

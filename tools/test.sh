@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12, as root), then builds and tests every configuration:
+#   native, native under ASan+UBSan, Windows x86_64 under Wine, and the i686 shipping build.
+# Fails when any step fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/deps.sh
+velkaro_install_deps
+
+jobs=$(nproc)
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "native: build and test"
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs"
+ctest --preset native
+
+step "native under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan
+
+step "Windows x86_64 under Wine"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j "$jobs"
+velkaro_wine_prefix build/win64/wineprefix
+ctest --preset win64
+
+step "Windows i686 (shipping build, not run)"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j "$jobs"
+
+step "all configurations passed"
