@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "logging/file_handle.h"
 #include "logging/logger.h"
 
 namespace zoka {
@@ -18,8 +20,11 @@ class LogTargetBase {
 public:
     explicit LogTargetBase(const std::wstring& targetName = std::wstring());
     virtual ~LogTargetBase();
+    LogTargetBase(const LogTargetBase&) = delete;
+    LogTargetBase& operator=(const LogTargetBase&) = delete;
 
-    virtual bool openFile(void** handle) = 0;
+    /// Opens (creating if needed) the file at filePath into `handle`.
+    virtual bool openFile(FileHandle& handle) = 0;
     virtual bool open() = 0;
     virtual bool close() = 0;
     virtual bool write(LogLevel level, const wchar_t* context1, const wchar_t* context2,
@@ -35,14 +40,15 @@ public:
     std::wstring fileName;
     std::wstring filePath;
     int threshold;
-    void* fileHandle;
+    FileHandle fileHandle;
     bool enabled;
     bool opened;
 };
 
 /// Orders keys by UTF-16 code units on every build.
 struct Utf16Less {
-    bool operator()(const std::wstring& a, const std::wstring& b) const;
+    using is_transparent = void;  // lets a lookup take a view, with no string built per message
+    bool operator()(std::wstring_view a, std::wstring_view b) const;
 };
 
 class LogTargetRegistry {
@@ -53,6 +59,10 @@ public:
     /// Opens the target and registers it under its name; false (and no change) when null or
     /// when its open fails. Adding the same target twice keeps one entry.
     bool addTarget(LogTargetBase* target);
+
+    /// Forgets a target wherever it is registered. A target calls this as it is destroyed, so
+    /// a message sent to its key afterwards is dropped instead of reaching a dead object.
+    void removeTarget(const LogTargetBase* target);
 
     void dispatch(const wchar_t* key, LogLevel level, const wchar_t* context1,
                   const wchar_t* context2, const wchar_t* context3, const wchar_t* context4,

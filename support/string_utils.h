@@ -12,7 +12,8 @@ bool nativeToUTF8(const wchar_t* native, std::string& utf8);
 bool utf8ToNative(const char* utf8, std::wstring& native);
 /// The converted text, or an empty string when the conversion failed.
 std::wstring utf8ToNativeString(const std::string& utf8);
-/// Always true; `guid` receives a fresh GUID in registry form: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+/// Always true; `guid` receives a fresh GUID in registry form:
+/// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
 bool newGuidString(std::wstring& guid);
 
 }  // namespace zoka

@@ -1,8 +1,10 @@
 #include "test_util.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "support/platform.h"
@@ -62,6 +64,52 @@ bool removeTree(const std::wstring& path) {
     fs::permissions(fsPath(path), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(fsPath(path), ec);
     return !ec;
+}
+
+std::vector<std::wstring> listFolder(const std::wstring& path) {
+    std::vector<std::wstring> names;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(fsPath(path), ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        names.push_back(fromFsPath(it->path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
+std::map<std::string, ChildMain>& children() {
+    static std::map<std::string, ChildMain> registered;
+    return registered;
+}
+
+}  // namespace
+
+// Per platform: the child's arguments after "--child", as wide strings.
+std::vector<std::wstring> childArguments(int argc, char** argv);
+
+bool registerChild(const std::string& name, ChildMain fn) {
+    children()[name] = fn;
+    return true;
+}
+
+bool runChildMode(int argc, char** argv, int& exitCode) {
+    if (argc < 3 || std::string(argv[1]) != "--child")
+        return false;
+    auto it = children().find(argv[2]);
+    if (it == children().end()) {
+        exitCode = 127;
+        return true;
+    }
+    const std::vector<std::wstring> all = childArguments(argc, argv);
+    exitCode = it->second(
+        std::vector<std::wstring>(all.size() > 1 ? all.begin() + 1 : all.end(), all.end()));
+    return true;
+}
+
+int runSelf(const std::vector<std::wstring>& command) {
+    return runSelfParallel({command})[0];
 }
 
 std::wstring siblingProgram(const std::wstring& baseName) {

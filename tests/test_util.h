@@ -37,6 +37,8 @@ private:
 std::string readBytes(const std::wstring& path);
 bool writeBytes(const std::wstring& path, const std::string& bytes);
 bool removeTree(const std::wstring& path);
+/// Names of the entries of a folder, sorted.
+std::vector<std::wstring> listFolder(const std::wstring& path);
 
 /// Folder of the running test program (programs of the build lie beside it).
 std::wstring programFolder();
@@ -46,5 +48,32 @@ std::wstring siblingProgram(const std::wstring& baseName);
 /// Sets or (with an empty value and unset=true) removes an environment variable.
 void setEnv(const std::string& name, const std::wstring& value, bool unset = false);
 std::wstring getEnv(const std::string& name);
+
+/// Child mode: `velkaro_tests --child NAME ARGS...` runs the function registered under NAME
+/// instead of the tests and exits with its result, so tests can use real processes.
+using ChildMain = int (*)(const std::vector<std::wstring>& args);
+/// Registers a child function; at namespace scope: `const bool r = registerChild("n", fn);`.
+bool registerChild(const std::string& name, ChildMain fn);
+/// For main(): true, with the child's exit code, when the command line asks for child mode.
+bool runChildMode(int argc, char** argv, int& exitCode);
+/// Starts this test program in child mode once per command (NAME first, then its arguments),
+/// all at once, then waits for every one. The exit codes, in order; -1 when a child could not
+/// start or ended without an exit code. The children inherit the environment.
+std::vector<int> runSelfParallel(const std::vector<std::vector<std::wstring>>& commands);
+/// One child, waited for.
+int runSelf(const std::vector<std::wstring>& command);
+
+/// Makes the C runtime's local time UTC for the object's lifetime (TZ, then tzset).
+class UtcTimeZone {
+public:
+    UtcTimeZone();
+    ~UtcTimeZone();
+    UtcTimeZone(const UtcTimeZone&) = delete;
+    UtcTimeZone& operator=(const UtcTimeZone&) = delete;
+
+private:
+    std::wstring saved_;
+    bool had_ = false;
+};
 
 }  // namespace testutil
