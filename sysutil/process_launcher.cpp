@@ -1,0 +1,136 @@
+#include "sysutil/process_launcher.h"
+
+#include "logging/shared_logger.h"
+#include "support/file_utils.h"
+#include "support/platform.h"
+#include "sysutil/process_launcher_platform.h"
+
+namespace korr {
+namespace {
+
+constexpr wchar_t kModule[] = L"KorrUtilities";
+
+bool isBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+}  // namespace
+
+std::wstring buildCommandLine(const std::wstring& programPath,
+                              const std::vector<std::wstring>& arguments, bool quoteProgramPath) {
+    std::wstring commandLine;
+    if (quoteProgramPath) {
+        commandLine += L'"';
+        commandLine += programPath;
+        commandLine += L"\" ";
+    }
+    for (const std::wstring& argument : arguments) {
+        commandLine += argument;
+        commandLine += L' ';
+    }
+    return commandLine;
+}
+
+std::vector<std::wstring> splitCommandLine(const std::wstring& commandLine) {
+    std::vector<std::wstring> words;
+    const size_t n = commandLine.size();
+    if (n == 0)
+        return words;
+
+    // Word 0 names the program and knows no escapes: a quoted one ends at the next quote, an
+    // unquoted one at the first blank.
+    size_t i = 0;
+    std::wstring word;
+    if (commandLine[0] == L'"') {
+        for (++i; i < n && commandLine[i] != L'"'; ++i)
+            word += commandLine[i];
+        if (i < n)
+            ++i;
+    } else {
+        for (; i < n && !isBlank(commandLine[i]); ++i)
+            word += commandLine[i];
+    }
+    words.push_back(word);
+    while (i < n && isBlank(commandLine[i]))
+        ++i;
+    if (i == n)
+        return words;
+
+    // The other words: 2n backslashes and a quote give n backslashes and toggle quoting;
+    // 2n+1 backslashes and a quote give n backslashes and a literal quote. Inside quotes, a run
+    // of quotes counts in threes: every third one is a literal quote.
+    word.clear();
+    int quoteCount = 0;
+    size_t backslashes = 0;
+    while (i < n) {
+        const wchar_t c = commandLine[i];
+        if (isBlank(c) && quoteCount == 0) {
+            words.push_back(word);
+            word.clear();
+            backslashes = 0;
+            while (i < n && isBlank(commandLine[i]))
+                ++i;
+            if (i == n)
+                return words;
+        } else if (c == L'\\') {
+            word += c;
+            ++backslashes;
+            ++i;
+        } else if (c == L'"') {
+            if (backslashes % 2 == 0) {
+                word.erase(word.size() - backslashes / 2);
+                ++quoteCount;
+            } else {
+                word.erase(word.size() - backslashes / 2 - 1);
+                word += L'"';
+            }
+            backslashes = 0;
+            for (++i; i < n && commandLine[i] == L'"'; ++i) {
+                if (++quoteCount == 3) {
+                    word += L'"';
+                    quoteCount = 0;
+                }
+            }
+            if (quoteCount == 2)
+                quoteCount = 0;
+        } else {
+            word += c;
+            backslashes = 0;
+            ++i;
+        }
+    }
+    words.push_back(word);
+    return words;
+}
+
+LaunchResult runProcessAndWait(const std::wstring& programPath,
+                               const std::vector<std::wstring>& arguments, uint32_t& exitCode,
+                               const std::wstring& workingDirectory, bool quoteProgramPath) {
+    Logger& logger = getSharedLogger();
+    if (!zoka::os::pathExists(programPath)) {
+        logError(logger, kModule, L"CreateProcess failed. PathToProcess does not exist.\n");
+        return LAUNCH_NOT_STARTED;
+    }
+
+    const std::wstring commandLine = buildCommandLine(programPath, arguments, quoteProgramPath);
+
+    std::wstring workingFolder = workingDirectory;
+    if (workingFolder.empty()) {
+        workingFolder = programPath;
+        if (!zoka::removeFileSpec(workingFolder)) {
+            logError(logger, kModule, L"Failed to remove file spec from Path");
+            return LAUNCH_NOT_STARTED;
+        }
+    }
+
+    logInfo(logger, kModule,
+            L"Path to Process :%ls Process Directory :%ls arguments being passed :%ls",
+            programPath.c_str(), workingFolder.c_str(), commandLine.c_str());
+
+    const LaunchResult result = detail::startAndWait(logger, programPath, commandLine,
+                                                     workingFolder, quoteProgramPath, exitCode);
+    logInfo(logger, kModule, L"Process creation completed.");
+    return result;
+}
+
+}  // namespace korr
