@@ -1,0 +1,94 @@
+#include "engine/media_uninstaller.h"
+
+#include <initializer_list>
+
+#include "support/file_utils.h"
+#include "support/platform.h"
+#include "sysutil/temp_folder.h"
+
+namespace velkaro {
+
+namespace {
+
+/// `base` followed by each part, each after one path separator.
+std::wstring underFolder(std::wstring base, std::initializer_list<const wchar_t*> parts) {
+    for (const wchar_t* part : parts) {
+        base.push_back(zoka::os::pathSeparator());
+        base.append(part);
+    }
+    return base;
+}
+
+/// A setup program counts only as an existing entry that is not a folder.
+bool isProgramFile(const std::wstring& path) {
+    return zoka::os::pathExists(path) && !zoka::os::isDirectory(path);
+}
+
+}  // namespace
+
+MediaUninstaller::MediaUninstaller() {
+    std::wstring path;
+    if (zoka::getMakerCommonFilesFolder(path)) {
+        path = underFolder(path, {L"ZOKA", L"Plimm", L"DrexCore", L"Setup.exe"});
+        if (isProgramFile(path))
+            veltSetupPath = path;
+    }
+
+    path.clear();
+    if (zoka::getMakerCommonFilesFolder(path)) {
+        path = underFolder(path, {L"Quenda Desktop Common", L"QXBox", L"Setup.exe"});
+        if (isProgramFile(path)) {
+            // The path goes along as an extra argument; the text has no place for it.
+            logger.info(L"QX setup piciked from QXBox", path.c_str());
+            qxSetupPath = path;
+            return;
+        }
+    }
+    if (zoka::getMakerProductFolder(path)) {
+        path = underFolder(path, {L"QXCore", L"Setup.exe"});
+        if (isProgramFile(path)) {
+            logger.info(L"QX setup piciked from QX core", path.c_str());
+            qxSetupPath = path;
+        }
+    }
+}
+
+MediaUninstaller::~MediaUninstaller() {
+    if (!tempFolderCreated)
+        return;
+    std::wstring failedPath;
+    if (!zoka::deleteDirectory(tempFolderPath, failedPath, true, false, nullptr, true)) {
+        logger.warn(L"Velkaro", L"Failed to delete temp file (%s) ...", tempFolderPath.c_str());
+    }
+}
+
+bool MediaUninstaller::ensureTempFolder() {
+    if (!tempFolderPath.empty())
+        return true;
+    // A folder that was created but failed its final check keeps its path (later products use
+    // it) and stays on disk, since tempFolderCreated is false then.
+    tempFolderCreated = korr::_utilCreateAndGetTempFolderPath(tempFolderPath);
+    return tempFolderCreated;
+}
+
+bool MediaUninstaller::applyVerdict(const SetupVerdict& verdict, uint32_t exitCode,
+                                    bool& foundOnSystem) {
+    int code = signedExitCode(exitCode);
+    if (verdict.level == zoka::LEVEL_ERROR)
+        logger.error(L"", verdict.message, code);
+    else
+        logger.info(verdict.message, code);
+
+    switch (verdict.outcome) {
+        case RemovalOutcome::Removed:
+            return true;
+        case RemovalOutcome::NotInstalled:
+            foundOnSystem = false;
+            return true;
+        case RemovalOutcome::Failed:
+            break;
+    }
+    return false;
+}
+
+}  // namespace velkaro

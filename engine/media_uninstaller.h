@@ -1,0 +1,46 @@
+#pragma once
+// The engine's object for one removal run: where the two family setup programs are, the run's
+// folder for parameter files (created on first use, deleted with the object), and one removal
+// operation per family.
+
+#include <cstdint>
+#include <string>
+
+#include "config/uninstall_product.h"
+#include "engine/setup_verdict.h"
+#include "logging/logger.h"
+
+namespace velkaro {
+
+class MediaUninstaller {
+public:
+    /// Locates both setup programs; a program that is not found leaves its path empty.
+    MediaUninstaller();
+    /// Deletes the run folder when this object created it.
+    ~MediaUninstaller();
+    MediaUninstaller(const MediaUninstaller&) = delete;
+    MediaUninstaller& operator=(const MediaUninstaller&) = delete;
+
+    /// Creates the run folder unless a path is already set; false when the creation failed.
+    bool ensureTempFolder();
+
+    /// Removes one VELT product with its deployment file. True when removed or when there was
+    /// nothing to uninstall (then `foundOnSystem` is cleared); false for every failure.
+    bool uninstallVELTMedia(const UninstallProduct& product, bool& foundOnSystem);
+
+    /// Removes one QX product with a driver document. True when removed or not installed (then
+    /// `foundOnSystem` is cleared); false for every failure.
+    bool uninstallQXMedia(const UninstallProduct& product, bool& foundOnSystem);
+
+    zoka::Logger logger;  // constructed first, destroyed last
+    std::wstring tempFolderPath;
+    bool tempFolderCreated = false;  // decides whether the destructor deletes the folder
+    std::wstring qxSetupPath;
+    std::wstring veltSetupPath;
+
+private:
+    /// Logs the setup program's verdict and turns it into the removal's result.
+    bool applyVerdict(const SetupVerdict& verdict, uint32_t exitCode, bool& foundOnSystem);
+};
+
+}  // namespace velkaro

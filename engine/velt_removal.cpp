@@ -1,0 +1,58 @@
+#include <string>
+#include <vector>
+
+#include "engine/media_uninstaller.h"
+#include "support/file_utils.h"
+#include "support/string_utils.h"
+#include "sysutil/process_launcher.h"
+#include "sysutil/temp_folder.h"
+
+namespace velkaro {
+
+namespace {
+
+/// Writes the deployment markup as UTF-8. The text goes through UTF-8 and back first, as the
+/// setup program expects exactly what that round trip gives.
+bool writeDeploymentFile(const std::wstring& path, const std::wstring& deploymentXml) {
+    std::string utf8;
+    if (!zoka::nativeToUTF8(deploymentXml.c_str(), utf8))
+        return false;
+    std::wstring text = zoka::utf8ToNativeString(utf8);
+    // The way back yields an empty text only when it failed; an empty deployment file would
+    // send the setup program off with no instructions at all.
+    if (text.empty() && !utf8.empty())
+        return false;
+    return zoka::writeTextFile(path, text);
+}
+
+}  // namespace
+
+bool MediaUninstaller::uninstallVELTMedia(const UninstallProduct& product, bool& foundOnSystem) {
+    if (!ensureTempFolder()) {
+        logger.error(L"",
+                     L"Failed to uninstall VELT media (%s, %s), failure in getting temp folder "
+                     L"path ...",
+                     product.sapCode.c_str(), product.version.c_str());
+        return false;
+    }
+
+    std::wstring deploymentFile;
+    if (!korr::_utilGetTempFilePath(tempFolderPath, deploymentFile) ||
+        !writeDeploymentFile(deploymentFile, product.deploymentXml)) {
+        logger.error(L"",
+                     L"Failed to save the undeploymentXML. Stopping the uninstallation process.");
+        return false;
+    }
+
+    // The program path goes as the application name and again, quoted, as the first word.
+    std::vector<std::wstring> arguments{
+        L"\"" + veltSetupPath + L"\"",
+        L"--deploymentFile=\"" + deploymentFile + L"\"",
+    };
+    uint32_t exitCode = static_cast<uint32_t>(-1);
+    korr::LaunchResult launch =
+        korr::runProcessAndWait(veltSetupPath, arguments, exitCode, std::wstring(), false);
+    return applyVerdict(veltSetupVerdict(launch, exitCode), exitCode, foundOnSystem);
+}
+
+}  // namespace velkaro

@@ -1,0 +1,481 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/capture.h"
+#include "engine/media_uninstaller.h"
+#include "engine/setup_fixture.h"
+#include "support/platform.h"
+#include "support/unicode.h"
+#include "support/xml_parser.h"
+#include "test_util.h"
+
+namespace {
+
+using enginetest::SetupPrograms;
+using enginetest::StandinRecord;
+using velkaro::MediaUninstaller;
+using velkaro::UninstallProduct;
+
+#define REQUIRE_USABLE(setup) \
+    if (!(setup).usable())    \
+    GTEST_SKIP() << (setup).reason()
+
+UninstallProduct veltProduct(const std::wstring& sap, const std::wstring& deployment) {
+    UninstallProduct p;
+    p.sapCode = sap;
+    p.version = L"7.1";
+    p.baseVersion = L"7.1";
+    p.platform = L"win64";
+    p.family = velkaro::VELT;
+    p.deploymentXml = deployment;
+    return p;
+}
+
+UninstallProduct qxProduct(const std::wstring& sap, const std::wstring& platform,
+                           const std::wstring& base) {
+    UninstallProduct p;
+    p.sapCode = sap;
+    p.version = base + L".3";
+    p.baseVersion = base;
+    p.platform = platform;
+    p.family = velkaro::QX;
+    return p;
+}
+
+std::wstring parentOf(const std::wstring& path) {
+    return path.substr(0, path.find_last_of(zoka::os::pathSeparator()));
+}
+std::wstring nameOf(const std::wstring& path) {
+    return path.substr(path.find_last_of(zoka::os::pathSeparator()) + 1);
+}
+
+bool isGuidName(const std::wstring& name) {
+    if (name.size() != 38 || name.front() != L'{' || name.back() != L'}')
+        return false;
+    for (size_t i = 1; i < 37; ++i) {
+        wchar_t c = name[i];
+        bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? c != L'-' : !((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F')))
+            return false;
+    }
+    return true;
+}
+
+TEST(SetupLocations, FindsTheCandidatesInOrder) {
+    enum Place { Missing, Program, Folder };
+    struct Case {
+        const char* name;
+        Place velt, qxBox, qxCore;
+        const char* expectedQx;  // "box", "core" or ""
+        const wchar_t* info;     // the INFO line, or null
+    };
+    const Case cases[] = {
+        {"nothing installed", Missing, Missing, Missing, "", nullptr},
+        {"all installed", Program, Program, Program, "box", L"QX setup piciked from QXBox"},
+        {"only the fallback", Missing, Missing, Program, "core", L"QX setup piciked from QX core"},
+        {"QXBox is a folder", Program, Folder, Program, "core", L"QX setup piciked from QX core"},
+        {"folders only", Folder, Folder, Folder, "", nullptr},
+        {"only QXBox", Missing, Program, Missing, "box", L"QX setup piciked from QXBox"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetupPrograms setup;
+        REQUIRE_USABLE(setup);
+        auto place = [&](Place what, const std::wstring& path) {
+            if (what == Program)
+                setup.install(path);
+            if (what == Folder)
+                setup.installFolder(path);
+        };
+        place(c.velt, setup.veltPath());
+        place(c.qxBox, setup.qxBoxPath());
+        place(c.qxCore, setup.qxCorePath());
+
+        configtest::LogCapture log;
+        {
+            MediaUninstaller media;
+            EXPECT_EQ(media.veltSetupPath, c.velt == Program ? setup.veltPath() : L"");
+            std::wstring qx = std::string(c.expectedQx) == "box"    ? setup.qxBoxPath()
+                              : std::string(c.expectedQx) == "core" ? setup.qxCorePath()
+                                                                    : L"";
+            EXPECT_EQ(media.qxSetupPath, qx);
+            EXPECT_TRUE(media.tempFolderPath.empty());
+            EXPECT_FALSE(media.tempFolderCreated);
+        }
+        std::vector<std::wstring> expected;
+        if (c.info)
+            expected.push_back(c.info);
+        EXPECT_EQ(log.messages(), expected);
+        EXPECT_TRUE(setup.records().empty());
+    }
+}
+
+struct RemovalCase {
+    const char* exitCode;  // as the stand-in is told
+    bool result;
+    bool foundOnSystem;
+    zoka::LogLevel level;
+    std::wstring message;
+};
+
+/// Runs one removal against an installed stand-in; returns its journal record.
+struct Removal {
+    Removal(SetupPrograms& setup, const UninstallProduct& product, bool velt) {
+        testutil::TempFolderOverride temp(setup.tempFolder());
+        configtest::LogCapture log;
+        {
+            MediaUninstaller media;
+            result = velt ? media.uninstallVELTMedia(product, foundOnSystem)
+                          : media.uninstallQXMedia(product, foundOnSystem);
+            runFolder = media.tempFolderPath;
+            created = media.tempFolderCreated;
+            program = velt ? media.veltSetupPath : media.qxSetupPath;
+        }
+        lines = log.lines;
+        records = setup.records();
+        leftovers = setup.tempLeftovers();
+    }
+    bool result = false;
+    bool foundOnSystem = true;
+    bool created = false;
+    std::wstring runFolder;
+    std::wstring program;
+    std::vector<configtest::LogLine> lines;
+    std::vector<StandinRecord> records;
+    std::vector<std::wstring> leftovers;
+};
+
+void expectCleanedUp(const Removal& removal, const SetupPrograms& setup) {
+    EXPECT_TRUE(removal.created);
+    EXPECT_EQ(parentOf(removal.runFolder) + zoka::os::pathSeparator(),
+              setup.tempFolder() + zoka::os::pathSeparator());
+    EXPECT_TRUE(isGuidName(nameOf(removal.runFolder))) << zoka::toUtf8(removal.runFolder);
+    EXPECT_FALSE(zoka::os::pathExists(removal.runFolder));
+    EXPECT_TRUE(removal.leftovers.empty());
+}
+
+/// The verdict line and, last, the run folder's removal; nothing at WARN or above otherwise.
+void expectVerdictLine(const Removal& removal, zoka::LogLevel level, const std::wstring& text) {
+    std::vector<std::wstring> ours;
+    for (const auto& line : removal.lines) {
+        if (line.level >= zoka::LEVEL_WARN || line.message.rfind(L"The ", 0) == 0)
+            ours.push_back(line.message);
+        if (line.message == text) {
+            EXPECT_EQ(line.level, level);
+            EXPECT_EQ(line.tag1, L"");
+        }
+    }
+    EXPECT_EQ(ours, std::vector<std::wstring>{text});
+}
+
+TEST(VeltRemoval, MapsEveryExitCodeAndPassesTheDeploymentFile) {
+    const std::wstring fail = L"Stopping the uninstallation process.";
+    const RemovalCase cases[] = {
+        {"0", true, true, zoka::LEVEL_INFO,
+         L"The return code from the Quenda Installer Process is (0).Uninstallation successful."},
+        {"33", true, false, zoka::LEVEL_INFO,
+         L"The return code from the Quenda Installer Process is (33). Nothing to uninstall."},
+        {"1", false, true, zoka::LEVEL_ERROR,
+         L"The return code from the Quenda Installer Process is (1)." + fail},
+        {"135", false, true, zoka::LEVEL_ERROR,
+         L"The return code from the Quenda Installer Process is (135)." + fail},
+        // Only the low 8 bits of an exit status reach a POSIX parent.
+        {"0xC0000005", false, true, zoka::LEVEL_ERROR,
+         enginetest::isPosix()
+             ? L"The return code from the Quenda Installer Process is (5)." + fail
+             : L"The return code from the Quenda Installer Process is (-1073741819)." + fail},
+    };
+    // Non-ASCII (Latin, CJK, outside the BMP) must reach the file as UTF-8.
+    const std::wstring deployment = L"<Deployment id=\"x\"><Name>Caf\u00e9 \u6f22</Name><E>" +
+                                    zoka::fromUtf8("\xF0\x9F\x98\x80") + L"</E></Deployment>";
+    for (const RemovalCase& c : cases) {
+        SCOPED_TRACE(c.exitCode);
+        SetupPrograms setup;
+        REQUIRE_USABLE(setup);
+        setup.install(setup.veltPath(), c.exitCode);
+        Removal removal(setup, veltProduct(L"VEL", deployment), true);
+        EXPECT_EQ(removal.result, c.result);
+        EXPECT_EQ(removal.foundOnSystem, c.foundOnSystem);
+        expectVerdictLine(removal, c.level, c.message);
+        expectCleanedUp(removal, setup);
+
+        ASSERT_EQ(removal.records.size(), 1u);
+        const StandinRecord& record = removal.records[0];
+        std::wstring file = record.value("param");
+        EXPECT_EQ(parentOf(file), removal.runFolder);
+        EXPECT_TRUE(isGuidName(nameOf(file))) << zoka::toUtf8(file);
+        EXPECT_EQ(record.value("family"), L"VELT");
+        EXPECT_EQ(record.value("param_status"), L"ok");
+        EXPECT_EQ(record.paramBytes, zoka::toUtf8(deployment));
+        EXPECT_EQ(record.args,
+                  (std::vector<std::wstring>{setup.veltPath(), L"--deploymentFile=" + file}));
+        EXPECT_EQ(record.value("cwd"), parentOf(setup.veltPath()));
+        if (!enginetest::isPosix()) {
+            EXPECT_EQ(record.value("cmdline"),
+                      L"\"" + setup.veltPath() + L"\" --deploymentFile=\"" + file + L"\" ");
+        }
+    }
+}
+
+TEST(QxRemoval, MapsEveryExitCodeAndPassesTheDriverDocument) {
+    const std::wstring fail = L"Stopping the uninstallation process.";
+    const RemovalCase cases[] = {
+        {"0", true, true, zoka::LEVEL_INFO,
+         L"The return code from the QXPIM Setup Process is (0). Successfully uninstalled."},
+        {"130", true, true, zoka::LEVEL_INFO,
+         L"The return code from the QXPIM Setup Process is (130). Successfully uninstalled."},
+        {"135", true, false, zoka::LEVEL_INFO,
+         L"The return code from the QXPIM Setup Process is (135). Product not installed."},
+        {"33", false, true, zoka::LEVEL_ERROR,
+         L"The QXPIM Setup Process return code is (33)." + fail},
+        {"-1", false, true, zoka::LEVEL_ERROR,
+         enginetest::isPosix() ? L"The QXPIM Setup Process return code is (255)." + fail
+                               : L"The QXPIM Setup Process return code is (-1)." + fail},
+    };
+    for (const RemovalCase& c : cases) {
+        SCOPED_TRACE(c.exitCode);
+        SetupPrograms setup;
+        REQUIRE_USABLE(setup);
+        setup.install(setup.qxBoxPath(), c.exitCode);
+        // An empty platform still gets its element.
+        Removal removal(setup, qxProduct(L"QXS", L"", L"18.0"), false);
+        EXPECT_EQ(removal.result, c.result);
+        EXPECT_EQ(removal.foundOnSystem, c.foundOnSystem);
+        expectVerdictLine(removal, c.level, c.message);
+        expectCleanedUp(removal, setup);
+
+        ASSERT_EQ(removal.records.size(), 1u);
+        const StandinRecord& record = removal.records[0];
+        std::wstring file = record.value("param");
+        EXPECT_EQ(parentOf(file), removal.runFolder);
+        EXPECT_TRUE(isGuidName(nameOf(file)));
+        EXPECT_EQ(record.value("family"), L"QX");
+        EXPECT_EQ(record.args, (std::vector<std::wstring>{setup.qxBoxPath(), L"--uninstall=1",
+                                                          L"--driverXML=" + file}));
+        EXPECT_EQ(record.value("cwd"), parentOf(setup.qxBoxPath()));
+        if (!enginetest::isPosix()) {
+            EXPECT_EQ(
+                record.value("cmdline"),
+                L"\"" + setup.qxBoxPath() + L"\" --uninstall=1 --driverXML=\"" + file + L"\" ");
+        }
+
+        // The driver document, read back through the XML service.
+        testutil::ScratchDir dir(L"driver");
+        testutil::writeBytes(dir.file(L"driver.xml"), record.paramBytes);
+        zoka::XMLParser parser;
+        ASSERT_TRUE(parser.initWithXMLPath(dir.file(L"driver.xml"))) << record.paramBytes;
+        std::wstring value;
+        EXPECT_TRUE(parser.stringValueForXQuery(L"/DriverInfo/ProductInfo/SapCode", value));
+        EXPECT_EQ(value, L"QXS");
+        EXPECT_TRUE(parser.stringValueForXQuery(L"/DriverInfo/ProductInfo/Platform", value));
+        EXPECT_EQ(value, L"");
+        EXPECT_TRUE(parser.stringValueForXQuery(L"/DriverInfo/ProductInfo/BaseVersion", value));
+        EXPECT_EQ(value, L"18.0");
+        EXPECT_TRUE(parser.nodeExistsXQuery(L"/DriverInfo/RequestInfo"));
+        EXPECT_FALSE(parser.nodeExistsXQuery(L"/DriverInfo/ProductInfo/RequestInfo"));
+        // Element order: SapCode, Platform, BaseVersion inside ProductInfo, then RequestInfo.
+        const std::string& bytes = record.paramBytes;
+        size_t productInfo = bytes.find("<ProductInfo>"), sap = bytes.find("<SapCode>"),
+               platform = bytes.find("<Platform"), base = bytes.find("<BaseVersion>"),
+               productEnd = bytes.find("</ProductInfo>"), request = bytes.find("<RequestInfo");
+        EXPECT_LT(productInfo, sap);
+        EXPECT_LT(sap, platform);
+        EXPECT_LT(platform, base);
+        EXPECT_LT(base, productEnd);
+        EXPECT_LT(productEnd, request);
+        EXPECT_EQ(bytes.find("DriverInfo"), bytes.find("<DriverInfo") + 1);
+        EXPECT_EQ(bytes.find(" xmlns"), std::string::npos);
+    }
+}
+
+TEST(QxRemoval, MarkupCharactersReachTheDriverFileEscaped) {
+    SetupPrograms setup;
+    REQUIRE_USABLE(setup);
+    setup.install(setup.qxBoxPath());
+    Removal removal(setup, qxProduct(L"A&B<C", L"w\u00e9", L"1>0"), false);
+    EXPECT_TRUE(removal.result);
+    ASSERT_EQ(removal.records.size(), 1u);
+    const std::string& bytes = removal.records[0].paramBytes;
+    if (enginetest::runningUnderWine()) {
+        // Wine's MSXML does not escape an element's typed value: it takes the text as markup,
+        // and this one, which does not parse, leaves the element empty (Wine 8.0). Accepted
+        // too: the characters verbatim. Real MSXML, like libxml2, writes them escaped.
+        EXPECT_EQ(bytes.find("A&amp;B&lt;C"), std::string::npos) << bytes;
+        EXPECT_TRUE(bytes.find("<SapCode/>") != std::string::npos ||
+                    bytes.find("<SapCode>A&B<C</SapCode>") != std::string::npos)
+            << bytes;
+    } else {
+        EXPECT_NE(bytes.find("<SapCode>A&amp;B&lt;C</SapCode>"), std::string::npos) << bytes;
+    }
+    EXPECT_NE(bytes.find("<Platform>w\xC3\xA9</Platform>"), std::string::npos) << bytes;
+}
+
+TEST(Removal, TwoProductsShareOneRunFolderWithTwoFiles) {
+    SetupPrograms setup;
+    REQUIRE_USABLE(setup);
+    setup.install(setup.veltPath());
+    setup.install(setup.qxCorePath());
+    testutil::TempFolderOverride temp(setup.tempFolder());
+    std::wstring runFolder;
+    {
+        MediaUninstaller media;
+        EXPECT_EQ(media.qxSetupPath, setup.qxCorePath());
+        bool found = true;
+        EXPECT_TRUE(media.uninstallVELTMedia(veltProduct(L"V1", L""), found));
+        runFolder = media.tempFolderPath;
+        EXPECT_TRUE(media.uninstallVELTMedia(veltProduct(L"V2", L"<Deployment/>"), found));
+        EXPECT_TRUE(media.uninstallQXMedia(qxProduct(L"Q1", L"w", L"1"), found));
+        EXPECT_EQ(media.tempFolderPath, runFolder);
+        EXPECT_TRUE(zoka::os::isDirectory(runFolder));
+    }
+    auto records = setup.records();
+    ASSERT_EQ(records.size(), 3u);
+    // An empty deployment still gives a (zero-length) file and a launch.
+    EXPECT_EQ(records[0].value("param_status"), L"ok");
+    EXPECT_EQ(records[0].paramBytes, "");
+    EXPECT_EQ(records[1].paramBytes, "<Deployment/>");
+    std::vector<std::wstring> files;
+    for (const auto& r : records) {
+        files.push_back(r.value("param"));
+        EXPECT_EQ(parentOf(r.value("param")), runFolder);
+    }
+    EXPECT_NE(files[0], files[1]);
+    EXPECT_NE(files[1], files[2]);
+    EXPECT_NE(files[0], files[2]);
+    EXPECT_FALSE(zoka::os::pathExists(runFolder));
+    EXPECT_TRUE(setup.tempLeftovers().empty());
+}
+
+TEST(Removal, LaunchFailuresAreFailures) {
+    const std::wstring stop = L"Stopping the uninstallation process.";
+    struct Case {
+        const char* name;
+        bool velt;
+        bool posixOnly;
+        std::function<void(SetupPrograms&, const std::wstring&)> spoil;  // after location
+        const char* mode;
+        std::wstring message;
+        bool result;
+    };
+    auto vanish = [](SetupPrograms& s, const std::wstring& path) { s.uninstall(path); };
+    auto noExec = [](SetupPrograms&, const std::wstring& path) {
+        std::filesystem::permissions(std::filesystem::u8path(zoka::toUtf8(path)),
+                                     std::filesystem::perms::owner_exec |
+                                         std::filesystem::perms::group_exec |
+                                         std::filesystem::perms::others_exec,
+                                     std::filesystem::perm_options::remove);
+    };
+    auto keep = [](SetupPrograms&, const std::wstring&) {};
+    const bool posix = enginetest::isPosix();
+    const Case cases[] = {
+        {"VELT program vanished", true, false, vanish, "exit",
+         L"Failed to launch the VELT Setup process." + stop, false},
+        {"QX program vanished", false, false, vanish, "exit",
+         L"Failed to launch the QXPIM Setup process." + stop, false},
+        {"VELT not executable", true, true, noExec, "exit",
+         L"Failed to create the VELT Setup process." + stop, false},
+        {"QX not executable", false, true, noExec, "exit",
+         L"Failed to create the QXPIM Setup process." + stop, false},
+        // A POSIX child killed by a signal has no exit code; on Windows it ends with code 3.
+        {"VELT killed", true, false, keep, "die",
+         posix ? L"Failed to get the return code of the VELT Setup process." + stop
+               : L"The return code from the Quenda Installer Process is (3)." + stop,
+         false},
+        {"QX killed", false, false, keep, "die",
+         posix ? L"Failed to get the return code of the QXPIM Setup process." + stop
+               : L"The QXPIM Setup Process return code is (3)." + stop,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.posixOnly && !posix)
+            continue;
+        SetupPrograms setup;
+        REQUIRE_USABLE(setup);
+        std::wstring path = c.velt ? setup.veltPath() : setup.qxBoxPath();
+        setup.install(path, "0", "", c.mode);
+        testutil::TempFolderOverride temp(setup.tempFolder());
+        configtest::LogCapture log;
+        bool found = true;
+        {
+            MediaUninstaller media;
+            ASSERT_EQ(c.velt ? media.veltSetupPath : media.qxSetupPath, path);
+            c.spoil(setup, path);
+            UninstallProduct product =
+                c.velt ? veltProduct(L"V", L"<Deployment/>") : qxProduct(L"Q", L"w", L"1");
+            bool result = c.velt ? media.uninstallVELTMedia(product, found)
+                                 : media.uninstallQXMedia(product, found);
+            EXPECT_EQ(result, c.result);
+        }
+        EXPECT_TRUE(found);
+        auto errors = log.messagesAt(zoka::LEVEL_ERROR);
+        EXPECT_EQ(errors, std::vector<std::wstring>{c.message});
+        EXPECT_TRUE(setup.tempLeftovers().empty());
+    }
+}
+
+TEST(Removal, UnusableTemporaryFolderFailsEachProductAndIsRetried) {
+    SetupPrograms setup;
+    REQUIRE_USABLE(setup);
+    setup.install(setup.veltPath());
+    setup.install(setup.qxBoxPath());
+    // The user's temporary folder is a file: no run folder can be made in it.
+    testutil::ScratchDir dir(L"tmpfile");
+    testutil::writeBytes(dir.file(L"notafolder"), "x");
+    configtest::LogCapture log;
+    {
+        testutil::TempFolderOverride temp(dir.file(L"notafolder"));
+        MediaUninstaller media;
+        bool found = true;
+        EXPECT_FALSE(media.uninstallVELTMedia(veltProduct(L"V%s", L"<D/>"), found));
+        EXPECT_TRUE(media.tempFolderPath.empty());
+        EXPECT_FALSE(media.uninstallQXMedia(qxProduct(L"Q", L"w", L"2%d"), found));
+        EXPECT_TRUE(found);
+        EXPECT_TRUE(media.tempFolderPath.empty());
+        EXPECT_FALSE(media.tempFolderCreated);
+    }
+    std::vector<std::wstring> expected{
+        L"Failed to uninstall VELT media (V%s, 7.1), failure in getting temp folder path ...",
+        L"Failed to uninstall QX media (Q, 2%d), library not initialized properly ...",
+    };
+    EXPECT_EQ(log.messagesAt(zoka::LEVEL_ERROR), expected);
+    EXPECT_TRUE(log.messagesAt(zoka::LEVEL_WARN).empty());
+    EXPECT_TRUE(setup.records().empty());
+}
+
+TEST(Removal, FolderThatCannotBeDeletedIsReportedAtWarn) {
+    testutil::ScratchDir dir(L"undeletable");
+    // A "run folder" that is in fact a file cannot be removed as a folder.
+    testutil::writeBytes(dir.file(L"run"), "x");
+    configtest::LogCapture log;
+    {
+        MediaUninstaller media;
+        media.tempFolderPath = dir.file(L"run");
+        media.tempFolderCreated = true;
+        EXPECT_TRUE(media.ensureTempFolder()) << "a set path counts as ready";
+    }
+    ASSERT_EQ(log.messagesAt(zoka::LEVEL_WARN).size(), 1u);
+    EXPECT_EQ(log.messagesAt(zoka::LEVEL_WARN)[0],
+              L"Failed to delete temp file (" + dir.file(L"run") + L") ...");
+    for (const auto& line : log.lines)
+        if (line.level == zoka::LEVEL_WARN) {
+            EXPECT_EQ(line.tag1, L"Velkaro");
+        }
+    EXPECT_TRUE(zoka::os::pathExists(dir.file(L"run")));
+}
+
+TEST(Removal, RunFolderIsLeftAloneWhenNotCreatedByThisRun) {
+    testutil::ScratchDir dir(L"notours");
+    {
+        MediaUninstaller media;
+        media.tempFolderPath = dir.path();
+        media.tempFolderCreated = false;
+    }
+    EXPECT_TRUE(zoka::os::isDirectory(dir.path()));
+}
+
+}  // namespace

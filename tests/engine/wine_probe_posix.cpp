@@ -1,0 +1,9 @@
+#include "engine/setup_fixture.h"
+
+namespace enginetest {
+
+bool runningUnderWine() {
+    return false;
+}
+
+}  // namespace enginetest
