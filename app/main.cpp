@@ -1,0 +1,6 @@
+#include "app/driver.h"
+#include "app/startup.h"
+
+int main(int argc, char** argv) {
+    return velkaro::runVelkaro(velkaro::commandLineWords(argc, argv));
+}

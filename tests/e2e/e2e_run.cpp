@@ -1,0 +1,497 @@
+#include "e2e/e2e_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "support/platform.h"
+#include "support/unicode.h"
+
+namespace e2e {
+namespace {
+
+const wchar_t kSep = zoka::os::pathSeparator();
+const std::wstring kBanner(50, L'#');
+const std::wstring kStars(50, L'*');
+
+bool onWindows() {
+    return kSep == L'\\';
+}
+
+std::wstring join(std::initializer_list<std::wstring> parts) {
+    std::wstring path;
+    for (const std::wstring& part : parts) {
+        if (!path.empty())
+            path += kSep;
+        path += part;
+    }
+    return path;
+}
+
+std::wstring xmlText(const std::wstring& text) {
+    std::wstring escaped;
+    for (wchar_t c : text) {
+        if (c == L'&')
+            escaped += L"&amp;";
+        else if (c == L'<')
+            escaped += L"&lt;";
+        else if (c == L'>')
+            escaped += L"&gt;";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::wstring element(const wchar_t* name, const std::wstring& text) {
+    return std::wstring(L"<") + name + L">" + xmlText(text) + L"</" + name + L">";
+}
+
+// The rule that picks a product's answer out of its parameter file: its SapCode element, which
+// both the deployment markup and the driver document carry.
+std::string needle(const Product& product) {
+    return zoka::toUtf8(element(L"SapCode", product.sapCode));
+}
+
+// Serialises the end-to-end tests of every test program on this machine (native and sanitizer
+// builds share the single-instance lock). Scenes nest, so the lock is counted per process.
+struct SerialLock {
+    int users = 0;
+    std::unique_ptr<korr::VRXSemaphoreLock> lock;
+};
+
+SerialLock& serialLock() {
+    static SerialLock state;
+    return state;
+}
+
+// True for the first user in this process; waits up to ten minutes for other processes.
+bool acquireSerialLock() {
+    SerialLock& state = serialLock();
+    if (state.users++ > 0)
+        return false;
+    for (int i = 0; i < 12000; ++i) {
+        state.lock = std::make_unique<korr::VRXSemaphoreLock>(L"Global\\velkaro-e2e-tests-serial");
+        if (state.lock->lock())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+void releaseSerialLock() {
+    SerialLock& state = serialLock();
+    if (--state.users == 0)
+        state.lock.reset();
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string unescape(const std::string& text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            bytes.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else {
+            bytes.push_back(text[i]);
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::wstring lockName() {
+    return L"Global\\{93156C43-A68F-4665--3998867DB8088E1F}";
+}
+
+std::wstring JournalRecord::get(const std::string& key) const {
+    auto it = values.find(key);
+    return it == values.end() || it->second.empty() ? std::wstring() : it->second.front();
+}
+
+Scene::Scene(const std::wstring& tempName) : outermost_(acquireSerialLock()), scratch_(L"e2e") {
+    temp_ = scratch_.file(tempName);
+    makeFolder(temp_);
+    journal_ = scratch_.file(L"journal.txt");
+    roots_ = programRoots(scratch_.path());
+    if (roots_.shared && outermost_) {
+        // A run that was killed may have left stand-ins in the machine's folders.
+        for (Place place : {Place::Velt, Place::QxBox, Place::QxCore}) {
+            const std::wstring setup = placePath(roots_, place);
+            removeEntry(setup + L".cfg");
+            removeEntry(setup);
+        }
+    }
+}
+
+Scene::~Scene() {
+    for (auto it = created_.rbegin(); it != created_.rend(); ++it)
+        removeEntry(*it);
+    releaseSerialLock();
+}
+
+std::wstring Scene::placePath(const ProgramRoots& roots, Place place) {
+    switch (place) {
+        case Place::Velt:
+            return join(
+                {roots.commonFiles, L"Quenda", L"ZOKA", L"Plimm", L"DrexCore", L"Setup.exe"});
+        case Place::QxBox:
+            return join(
+                {roots.commonFiles, L"Quenda", L"Quenda Desktop Common", L"QXBox", L"Setup.exe"});
+        case Place::QxCore:
+        default:
+            return join(
+                {roots.programFiles, L"Quenda", L"Quenda Loomwork", L"QXCore", L"Setup.exe"});
+    }
+}
+
+bool Scene::makeParents(const std::wstring& base, const std::wstring& relative) {
+    std::wstring path = base;
+    size_t start = 0;
+    for (size_t slash; (slash = relative.find(kSep, start)) != std::wstring::npos;
+         start = slash + 1) {
+        path += kSep + relative.substr(start, slash - start);
+        if (makeFolder(path))
+            created_.push_back(path);
+    }
+    return true;
+}
+
+std::wstring Scene::placeSetup(Place place, const std::vector<Product>& products,
+                               const std::string& otherwise) {
+    const std::wstring base = place == Place::QxCore ? roots_.programFiles : roots_.commonFiles;
+    const std::wstring setup = placePath(roots_, place);
+    makeParents(base, setup.substr(base.size() + 1));
+    if (copyProgram(testutil::siblingProgram(L"standin_setup"), setup))
+        created_.push_back(setup);
+    std::string rules;
+    for (const Product& product : products)
+        rules += needle(product) + "=" + product.answer + ";";
+    const std::string cfg = "STANDIN_JOURNAL=" + zoka::toUtf8(journal_) +
+                            "\nSTANDIN_EXIT=" + otherwise + "\nSTANDIN_RULES=" + rules + "\n";
+    if (testutil::writeBytes(setup + L".cfg", cfg))
+        created_.push_back(setup + L".cfg");
+    return setup;
+}
+
+std::wstring Scene::writeConfig(const std::vector<Product>& products, const std::wstring& name) {
+    std::wstring velt, qx;
+    for (const Product& p : products) {
+        std::wstring item = L"<Product>" + element(L"SapCode", p.sapCode) +
+                            element(L"Version", p.version) + element(L"Platform", p.platform);
+        if (p.velt) {
+            item += L"<DeploymentUninstall><Deployment><Payload>" + element(L"SapCode", p.sapCode) +
+                    element(L"Version", p.version) +
+                    L"</Payload></Deployment></DeploymentUninstall>";
+            velt += item + L"</Product>\n";
+        } else {
+            qx += item + element(L"BaseVersion", p.baseVersion) + L"</Product>\n";
+        }
+    }
+    const std::wstring xml =
+        L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        L"<ZephUninstallXML><UninstallInfo>\n<VELT><Products>\n" +
+        velt + L"</Products></VELT>\n<QX><Products>\n" + qx +
+        L"</Products></QX>\n</UninstallInfo></ZephUninstallXML>\n";
+    return writeFile(name, zoka::toUtf8(xml));
+}
+
+std::wstring Scene::writeFile(const std::wstring& name, const std::string& bytes) {
+    const std::wstring file = scratch_.file(name);
+    testutil::writeBytes(file, bytes);
+    return file;
+}
+
+std::vector<EnvChange> Scene::environment() const {
+    return concat<EnvChange>({tempFolderEnv(temp_), roots_.env});
+}
+
+RunResult Scene::run(const std::vector<std::wstring>& args, const std::wstring& workDir,
+                     std::wstring program) {
+    if (program.empty())
+        program = testutil::siblingProgram(L"Velkaro");
+    return runProcess(program, args, environment(), workDir);
+}
+
+bool Scene::start(ChildProcess& child, const std::vector<std::wstring>& args) {
+    return child.start(testutil::siblingProgram(L"Velkaro"), args, environment());
+}
+
+std::vector<LogLine> Scene::logLines() const {
+    std::vector<LogLine> lines;
+    const std::string bytes = testutil::readBytes(temp_ + kSep + L"Velkaro.log");
+    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0)
+        return lines;
+    std::u16string units;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    const std::wstring text = zoka::fromUtf16(units);
+    const std::wstring sep = L" | ";
+    size_t start = 0;
+    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+        const std::wstring line = text.substr(start, end - start);
+        std::vector<std::wstring> fields;
+        size_t from = 0;
+        for (int i = 0; i < 9; ++i) {
+            size_t at = line.find(sep, from);
+            if (at == std::wstring::npos)
+                break;
+            fields.push_back(line.substr(from, at - from));
+            from = at + sep.size();
+        }
+        LogLine parsed;
+        if (fields.size() == 9) {
+            parsed.level = fields[1].size() > 2 ? fields[1].substr(1, fields[1].size() - 2) : L"";
+            parsed.message = line.substr(from);
+            parsed.programColumns =
+                fields[2].empty() && fields[3] == L"Zeph" && fields[4] == L"Utilities" &&
+                fields[5] == L"Velkaro" && fields[6].empty() && fields[7].empty() &&
+                !fields[8].empty() &&
+                fields[8].find_first_not_of(L"0123456789") == std::wstring::npos;
+        } else {
+            parsed.message = line;
+        }
+        lines.push_back(parsed);
+    }
+    return lines;
+}
+
+std::vector<std::wstring> Scene::logSummary() const {
+    std::vector<std::wstring> summary;
+    for (const LogLine& line : logLines())
+        summary.push_back(line.level + L" " + line.message);
+    return summary;
+}
+
+std::vector<JournalRecord> Scene::journal() const {
+    std::vector<JournalRecord> records;
+    const std::string bytes = testutil::readBytes(journal_);
+    size_t start = 0;
+    JournalRecord* current = nullptr;
+    for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = bytes.substr(start, end - start);
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, eq);
+        const std::string value = unescape(line.substr(eq + 1));
+        if (key == "record" && value == "begin") {
+            records.emplace_back();
+            current = &records.back();
+        } else if (key == "record") {
+            current = nullptr;
+        } else if (current != nullptr) {
+            current->values[key].push_back(zoka::fromUtf8(value));
+            if (key == "param_hex") {
+                for (size_t i = 0; i + 1 < value.size(); i += 2)
+                    current->param.push_back(
+                        static_cast<char>(hexValue(value[i]) * 16 + hexValue(value[i + 1])));
+            }
+        }
+    }
+    return records;
+}
+
+std::vector<std::wstring> Scene::tempEntries() const {
+    std::vector<std::wstring> names = listFolder(temp_);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string consoleText(const std::vector<std::wstring>& lines) {
+    std::string text;
+    for (const std::wstring& line : lines)
+        text += zoka::toUtf8(line) + (onWindows() ? "\r\n" : "\n");
+    return text;
+}
+
+std::vector<std::wstring> openingLog() {
+    return {L"INFO \n", L"INFO " + kBanner, L"INFO " + kBanner, L"INFO Launching the Velkaro...",
+            L"INFO Velkaro version is : 2.2.0.8"};
+}
+
+std::vector<std::wstring> closingLog(int returnCode) {
+    return {L"INFO " + kBanner,
+            L"INFO Ending the Velkaro Return Code (" + std::to_wstring(returnCode) + L")",
+            L"INFO " + kBanner, L"INFO " + kBanner, L"INFO \n"};
+}
+
+std::vector<std::wstring> usageOut() {
+    return {L"",
+            L"Commandline Usage :",
+            L"",
+            L"      Velkaro [--uninstallConfigPath=<Path to config XML, default is "
+            L"'VelkaroConfig.xml' in same directory as Velkaro executable>] [{-h, -help, --help}]",
+            L"",
+            L"Velkaro must be launched with elevated privileges.",
+            L""};
+}
+
+std::vector<std::wstring> usageLog() {
+    return {L"INFO Commandline Usage :",
+            L"INFO       Velkaro [--uninstallConfigPath=<Path to config XML, default is "
+            L"'VelkaroConfig.xml' in same directory as Velkaro executable>] [{-h, -help, --help}]",
+            L"INFO Velkaro must be launched with elevated privileges."};
+}
+
+Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool qxBox,
+                   bool qxCore) {
+    Expected e;
+    auto both = [&e](const std::wstring& level, const std::wstring& text) {
+        e.log.push_back(level + L" " + text);
+        e.out.push_back(text);
+    };
+    // The configuration lists VELT products first, so a VELT entry wins a shared key.
+    std::vector<Product> set;
+    bool anyVelt = false, anyQx = false;
+    for (bool velt : {true, false}) {
+        for (const Product& p : products) {
+            if (p.velt != velt)
+                continue;
+            (velt ? anyVelt : anyQx) = true;
+            bool present = false;
+            for (const Product& q : set)
+                present = present || q.key() == p.key();
+            if (!present)
+                set.push_back(p);
+        }
+    }
+    std::stable_sort(set.begin(), set.end(), [](const Product& a, const Product& b) {
+        return zoka::compareUtf16(a.key(), b.key()) < 0;
+    });
+    auto line = [](const Product& p) {
+        return L"\t\t(" + p.sapCode + L"/" + p.shown() + L"/" + p.platform + L")";
+    };
+    auto triple = [](const Product& p) {
+        return L"(" + p.sapCode + L"/" + p.shown() + L"/" + p.platform + L")";
+    };
+
+    e.out = {L"Velkaro version is : 2.2.0.8", L"Starting the Velkaro...", L""};
+    e.log = openingLog();
+    if (!anyVelt)
+        e.log.push_back(L"INFO No VELT products specified for uninstallation ...");
+    if (!anyQx)
+        e.log.push_back(L"INFO No QX products specified for uninstallation ...");
+    if (set.empty()) {
+        both(L"INFO", L"No Product specified to be uninstalled ...");
+    } else {
+        both(L"INFO", L"Products to be uninstalled:");
+        for (const Product& p : set)
+            both(L"INFO", line(p));
+        both(L"INFO", kStars);
+        both(L"INFO", L"Attempting to uninstall the above products ...");
+    }
+
+    std::vector<Product> removed, ignored, failed, notFound;
+    if (!set.empty()) {
+        if (qxBox)
+            e.log.push_back(L"INFO QX setup piciked from QXBox");
+        else if (qxCore)
+            e.log.push_back(L"INFO QX setup piciked from QX core");
+        if (!veltPresent)
+            both(L"ERROR", L"VELT Runtime not found!");
+        const bool qxPresent = qxBox || qxCore;
+        if (!qxPresent)
+            both(L"ERROR", L"QX Runtime not found!");
+        // With no setup program at all no product is attempted or placed in any set.
+        for (const Product& p : veltPresent || qxPresent ? set : std::vector<Product>()) {
+            if (!(p.velt ? veltPresent : qxPresent)) {
+                ignored.push_back(p);
+                continue;
+            }
+            both(L"INFO", L"Uninstalling " + triple(p));
+            e.order.push_back(p.sapCode);
+            const bool died = p.answer == "die" && !onWindows();
+            const int code = p.answer == "die" ? 3 : std::stoi(p.answer);
+            const std::wstring c = std::to_wstring(code);
+            enum { Removed, NotFound, Failed } outcome = Failed;
+            if (p.velt) {
+                if (died) {
+                    e.log.push_back(
+                        L"ERROR Failed to get the return code of the VELT Setup "
+                        L"process.Stopping the uninstallation process.");
+                } else if (code == 0) {
+                    e.log.push_back(
+                        L"INFO The return code from the Quenda Installer Process is "
+                        L"(0).Uninstallation successful.");
+                    outcome = Removed;
+                } else if (code == 33) {
+                    e.log.push_back(
+                        L"INFO The return code from the Quenda Installer Process is "
+                        L"(33). Nothing to uninstall.");
+                    outcome = NotFound;
+                } else {
+                    e.log.push_back(
+                        L"ERROR The return code from the Quenda Installer Process is (" + c +
+                        L").Stopping the uninstallation process.");
+                }
+            } else {
+                if (died) {
+                    e.log.push_back(
+                        L"ERROR Failed to get the return code of the QXPIM Setup "
+                        L"process.Stopping the uninstallation process.");
+                } else if (code == 0 || code == 130) {
+                    e.log.push_back(L"INFO The return code from the QXPIM Setup Process is (" + c +
+                                    L"). Successfully uninstalled.");
+                    outcome = Removed;
+                } else if (code == 135) {
+                    e.log.push_back(
+                        L"INFO The return code from the QXPIM Setup Process is "
+                        L"(135). Product not installed.");
+                    outcome = NotFound;
+                } else {
+                    e.log.push_back(L"ERROR The QXPIM Setup Process return code is (" + c +
+                                    L").Stopping the uninstallation process.");
+                }
+            }
+            if (outcome == Removed) {
+                both(L"INFO", L"Successfully uninstalled " + triple(p));
+                removed.push_back(p);
+            } else if (outcome == NotFound) {
+                both(L"INFO", L"Not found on system " + triple(p));
+                notFound.push_back(p);
+            } else {
+                both(L"INFO", L"Uninstall failed for " + triple(p));
+                failed.push_back(p);
+            }
+            both(L"INFO", kStars);
+        }
+    }
+
+    both(L"INFO", L"Summary:");
+    const std::pair<const wchar_t*, const std::vector<Product>*> sections[] = {
+        {L"Removed products:", &removed},
+        {L"Ignored products:", &ignored},
+        {L"Failed products:", &failed},
+        {L"Products not found on the system:", &notFound}};
+    for (const auto& [heading, list] : sections) {
+        if (list->empty())
+            continue;
+        both(L"INFO", kStars);
+        both(L"INFO", heading);
+        for (const Product& p : *list)
+            both(L"INFO", line(p));
+    }
+    e.exitCode = failed.empty() ? 0 : 2;
+    const std::wstring exitLine =
+        L"Velkaro exiting with Return Code (" + std::to_wstring(e.exitCode) + L")";
+    (e.exitCode == 0 ? e.out : e.err).push_back(exitLine);
+    const auto closing = closingLog(e.exitCode);
+    e.log.insert(e.log.end(), closing.begin(), closing.end());
+    return e;
+}
+
+}  // namespace e2e

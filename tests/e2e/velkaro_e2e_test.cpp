@@ -1,0 +1,590 @@
+// The real program as a process: console bytes, exit code, log lines, what the setup stand-ins
+// received, and what is left in the temporary folder.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "e2e/e2e_run.h"
+#include "support/platform.h"
+#include "support/unicode.h"
+#include "sysutil/admin.h"
+
+namespace e2e {
+namespace {
+
+const wchar_t kSep = zoka::os::pathSeparator();
+
+#define REQUIRE_ADMIN()                                                                    \
+    if (!korr::_utilIsUserAdmin())                                                         \
+    GTEST_SKIP() << "the program refuses to run without administrator rights (root); run " \
+                    "the tests as root"
+
+Product velt(const wchar_t* sap, const std::string& answer, const wchar_t* version = L"1.0",
+             const wchar_t* platform = L"win64") {
+    return Product{true, sap, version, platform, L"", answer};
+}
+
+Product qx(const wchar_t* sap, const std::string& answer, const wchar_t* version = L"2.0.1",
+           const wchar_t* base = L"2.0", const wchar_t* platform = L"win64") {
+    return Product{false, sap, version, platform, base, answer};
+}
+
+std::wstring str(const std::string& bytes) {
+    return zoka::fromUtf8(bytes);
+}
+
+// The run folder and its parameter files are gone; only the logs stay.
+void expectOnlyLogsLeft(const Scene& scene) {
+    for (const std::wstring& name : scene.tempEntries())
+        EXPECT_TRUE(name == L"Velkaro.log" || name == L"Plimm.log")
+            << "left behind: " << str(zoka::toUtf8(name));
+}
+
+void expectColumns(const Scene& scene) {
+    for (const LogLine& line : scene.logLines())
+        EXPECT_TRUE(line.programColumns) << "columns of: " << zoka::toUtf8(line.message);
+}
+
+void expectRunMatches(const Scene& scene, const RunResult& result, const Expected& expected) {
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, expected.exitCode);
+    EXPECT_EQ(result.out, consoleText(expected.out));
+    EXPECT_EQ(result.err, consoleText(expected.err));
+    EXPECT_EQ(scene.logSummary(), expected.log);
+    expectColumns(scene);
+    std::vector<std::wstring> order;
+    for (const JournalRecord& record : scene.journal()) {
+        std::wstring param = str(record.param);
+        size_t open = param.find(L"<SapCode>"), close = param.find(L"</SapCode>");
+        order.push_back(open == std::wstring::npos || close == std::wstring::npos
+                            ? L"?"
+                            : param.substr(open + 9, close - open - 9));
+    }
+    EXPECT_EQ(order, expected.order);
+    expectOnlyLogsLeft(scene);
+}
+
+std::vector<std::wstring> refusalOut() {
+    return {L"Velkaro version is : 2.2.0.8", L"Starting the Velkaro...", L""};
+}
+
+// ---- help and the command line ---------------------------------------------------------------
+
+TEST(E2eHelp, EveryHelpFormShowsTheUsageAndEndsWithZero) {
+    const std::vector<std::wstring> cases[] = {
+        {L"-?"},
+        {L"/h"},
+        {L"-help"},
+        {L"--help"},
+        {L"/help"},
+        // Non-option words and a valid option before it do not matter.
+        {L"stray", L"--uninstallConfigPath=none.xml", L"/?"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(zoka::toUtf8(args.back()));
+        Scene scene;
+        RunResult result = scene.run(args);
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(
+            result.out,
+            consoleText(concat<std::wstring>({{L"Velkaro version is : 2.2.0.8"}, usageOut()})));
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(scene.logSummary(),
+                  concat<std::wstring>({openingLog(),
+                                        {L"INFO Commandline syntax help was asked. Returning ..."},
+                                        usageLog(),
+                                        closingLog(0)}));
+        EXPECT_TRUE(scene.journal().empty());
+    }
+}
+
+TEST(E2eOptions, ErrorsAndStrayWordsAreRefusedWithOne) {
+    const struct {
+        std::vector<std::wstring> args;
+        std::wstring errorLine;  // empty: none
+    } cases[] = {
+        {{L"--Help"}, L"Unrecognized option : --Help"},
+        {{L"-HELP"}, L"Unrecognized option : -HELP"},
+        {{L"--uninstall=x.xml"}, L"Unrecognized option : --uninstall"},
+        {{L"/uninstallConfigPath=x.xml"}, L"Unrecognized option : -uninstallConfigPath"},
+        {{L"-"}, L"Unrecognized option : -"},
+        {{L"--help=1"}, L"Option does not accept argument : --help"},
+        {{L"--uninstallConfigPath"}, L"Required argument is missing : --uninstallConfigPath"},
+        {{L"--uninstallConfigPath", L"c.xml"},
+         L"Required argument is missing : --uninstallConfigPath"},
+        // An error before a help option wins.
+        {{L"-x", L"--help"}, L"Unrecognized option : -x"},
+        // A word that is not an option: no error line, only the parameter failure.
+        {{L"c.xml"}, L""},
+        {{L"/-help"}, L""},
+        {{L"\u00e9t\u00e9 \u4e2d"}, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(zoka::toUtf8(c.args.front()));
+        Scene scene;
+        RunResult result = scene.run(c.args);
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, consoleText(concat<std::wstring>({refusalOut(), usageOut()})));
+        std::vector<std::wstring> err;
+        if (!c.errorLine.empty())
+            err.push_back(c.errorLine);
+        err.push_back(L"Missing or Incorrect parameters.");
+        err.push_back(L"Velkaro exiting with Return Code (1)");
+        EXPECT_EQ(result.err, consoleText(err));
+        EXPECT_EQ(scene.logSummary(),
+                  concat<std::wstring>({openingLog(),
+                                        {L"ERROR Missing or Incorrect parameters."},
+                                        usageLog(),
+                                        closingLog(1)}));
+        expectColumns(scene);
+    }
+}
+
+TEST(E2eTempFolder, MissingFolderIsCreatedUnusableOneEndsSilently) {
+    Scene scene;
+    scene.writeFile(L"plain-file", "x");
+    // Created when missing (its parent exists): the log lands in it.
+    const std::wstring fresh = scene.path(L"fresh \u00fc");
+    RunResult created = runProcess(testutil::siblingProgram(L"Velkaro"), {L"-?"},
+                                   concat<EnvChange>({tempFolderEnv(fresh), scene.roots().env}));
+    EXPECT_EQ(created.exitCode, 0);
+    EXPECT_FALSE(testutil::readBytes(fresh + kSep + L"Velkaro.log").empty());
+    // Not creatable (below a plain file): code 1 and not a word anywhere.
+    const std::wstring blocked = scene.path(L"plain-file") + kSep + L"sub";
+    RunResult refused = runProcess(testutil::siblingProgram(L"Velkaro"), {L"-?"},
+                                   concat<EnvChange>({tempFolderEnv(blocked), scene.roots().env}));
+    ASSERT_TRUE(refused.started);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "");
+}
+
+// ---- the configuration path ------------------------------------------------------------------
+
+void expectMissingConfig(const Scene& scene, const RunResult& result, const std::wstring& path) {
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, consoleText(concat<std::wstring>({refusalOut(), usageOut()})));
+    EXPECT_EQ(result.err, consoleText({L"Missing UninstallConfig : " + path,
+                                       L"Missing or Incorrect parameters.",
+                                       L"Velkaro exiting with Return Code (1)"}));
+    EXPECT_EQ(scene.logSummary(),
+              concat<std::wstring>({openingLog(),
+                                    {L"ERROR Missing UninstallConfig (" + path + L")",
+                                     L"ERROR Missing or Incorrect parameters."},
+                                    usageLog(),
+                                    closingLog(1)}));
+}
+
+TEST(E2eConfigPath, MissingFileOrFolderIsRefused) {
+    Scene scene;
+    scene.writeFile(L"real.xml", "<ZephUninstallXML/>");
+    const std::wstring cases[] = {
+        scene.path(L"absent.xml"),
+        scene.root(),         // a folder
+        scene.root() + kSep,  // a folder, with its trailing separator
+        L"relative" + std::wstring(1, kSep) + L"absent.xml",  // reported unchanged
+        scene.path(L"real.xml") + kSep,                       // a file used as a folder
+    };
+    for (const std::wstring& path : cases) {
+        SCOPED_TRACE(zoka::toUtf8(path));
+        Scene run;
+        expectMissingConfig(run, run.run({L"--uninstallConfigPath=" + path}), path);
+    }
+}
+
+TEST(E2eConfigPath, DefaultPathBesideTheProgram) {
+    Scene scene;
+    const std::wstring folder = scene.path(L"bin \u00fc");
+    makeFolder(folder);
+    const std::wstring program = folder + kSep + L"Velkaro" + (kSep == L'\\' ? L".exe" : L"");
+    ASSERT_TRUE(copyProgram(testutil::siblingProgram(L"Velkaro"), program));
+    const std::wstring expectedPath = folder + kSep + L"VelkaroConfig.xml";
+
+    // No configuration beside it yet: the default path is the one reported.
+    for (const auto& args : {std::vector<std::wstring>{}, {L"--uninstallConfigPath="}}) {
+        Scene run;
+        expectMissingConfig(run, run.run(args, L"", program), expectedPath);
+    }
+
+    if (!korr::_utilIsUserAdmin())
+        GTEST_SKIP() << "the rest needs administrator rights (root)";
+    const std::vector<Product> products = {velt(L"DEF", "0")};
+    testutil::writeBytes(expectedPath,
+                         testutil::readBytes(scene.writeConfig(products, L"default.xml")));
+    for (const auto& args : {std::vector<std::wstring>{}, {L"--uninstallConfigPath="}}) {
+        Scene run;
+        run.placeSetup(Place::Velt, products);
+        expectRunMatches(run, run.run(args, L"", program), expectRun(products, true, false, false));
+    }
+}
+
+TEST(E2eConfigPath, RelativePathIsTakenFromTheWorkingFolder) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    const std::vector<Product> products = {qx(L"REL", "0")};
+    scene.placeSetup(Place::QxBox, products);
+    makeFolder(scene.path(L"work"));
+    makeFolder(scene.path(L"work") + kSep + L"cfg");
+    testutil::writeBytes(scene.path(L"work") + kSep + L"cfg" + kSep + L"c.xml",
+                         testutil::readBytes(scene.writeConfig(products)));
+    RunResult result = scene.run({L"--uninstallConfigPath=cfg" + std::wstring(1, kSep) + L"c.xml"},
+                                 scene.path(L"work"));
+    expectRunMatches(scene, result, expectRun(products, false, true, false));
+}
+
+// ---- refusals --------------------------------------------------------------------------------
+
+TEST(E2eRefusal, WithoutAdministratorRights) {
+    Scene scene;
+    const std::wstring config = scene.writeConfig({velt(L"NOADM", "0")});
+    scene.placeSetup(Place::Velt, {velt(L"NOADM", "0")});
+    std::wstring program = testutil::siblingProgram(L"Velkaro");
+    std::vector<std::wstring> args = {L"--uninstallConfigPath=" + config};
+    std::string whyNot;
+    if (!unprivilegedCommand(program, args, whyNot))
+        GTEST_SKIP() << whyNot;
+    openFolderToEveryone(scene.temp());
+    RunResult result = scene.run(args, L"", program);
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 1);
+    // The refusal is on standard output, its exit line on standard error.
+    EXPECT_EQ(result.out,
+              consoleText(concat<std::wstring>(
+                  {refusalOut(), {L"", L"Velkaro not launched with Admin privileges."}})));
+    EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
+    EXPECT_EQ(
+        scene.logSummary(),
+        concat<std::wstring>(
+            {openingLog(), {L"ERROR Velkaro not launched with Admin privileges."}, closingLog(1)}));
+    EXPECT_TRUE(scene.journal().empty());
+}
+
+TEST(E2eRefusal, AnotherInstanceHoldingTheLock) {
+    REQUIRE_ADMIN();
+    const std::vector<Product> products = {velt(L"LCK", "0")};
+    {
+        Scene scene;
+        const std::wstring config = scene.writeConfig(products);
+        scene.placeSetup(Place::Velt, products);
+        korr::VRXSemaphoreLock other(lockName());
+        ASSERT_TRUE(other.lock());
+        RunResult result = scene.run({L"--uninstallConfigPath=" + config});
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, 1);
+        // No console line of its own: the reason is only in the log.
+        EXPECT_EQ(result.out, consoleText(refusalOut()));
+        EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
+        EXPECT_EQ(scene.logSummary(),
+                  concat<std::wstring>({openingLog(),
+                                        {L"ERROR Another instance of Velkaro is already running."},
+                                        closingLog(1)}));
+        EXPECT_TRUE(scene.journal().empty());
+    }
+    // Once the holder lets go, the next run goes ahead.
+    Scene scene;
+    const std::wstring config = scene.writeConfig(products);
+    scene.placeSetup(Place::Velt, products);
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                     expectRun(products, true, false, false));
+}
+
+// The first instance hangs inside a setup program: a second one is turned away; once the first
+// is killed (its setup program too), the next run is not blocked.
+TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
+    REQUIRE_ADMIN();
+    Scene first;
+    const std::vector<Product> hanging = {velt(L"HANG", "hang")};
+    const std::wstring config = first.writeConfig(hanging);
+    first.placeSetup(Place::Velt, hanging);
+    ChildProcess instance;
+    ASSERT_TRUE(first.start(instance, {L"--uninstallConfigPath=" + config}));
+    unsigned long standinPid = 0;
+    for (int i = 0; i < 600 && standinPid == 0; ++i) {
+        for (const JournalRecord& record : first.journal())
+            standinPid = std::stoul("0" + zoka::toUtf8(record.get("pid")));
+        if (standinPid == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_NE(standinPid, 0u) << "the first instance never started its setup program";
+
+    {
+        Scene second;
+        const std::wstring config2 = second.writeConfig({velt(L"SECOND", "0")});
+        RunResult result = second.run({L"--uninstallConfigPath=" + config2});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.out, consoleText(refusalOut()));
+        EXPECT_EQ(second.logSummary(),
+                  concat<std::wstring>({openingLog(),
+                                        {L"ERROR Another instance of Velkaro is already running."},
+                                        closingLog(1)}));
+    }
+
+    instance.kill();
+    instance.wait();
+    EXPECT_TRUE(killProcessId(standinPid));
+
+    Scene third;
+    const std::vector<Product> products = {velt(L"AFTER", "0")};
+    const std::wstring config3 = third.writeConfig(products);
+    third.placeSetup(Place::Velt, products);
+    expectRunMatches(third, third.run({L"--uninstallConfigPath=" + config3}),
+                     expectRun(products, true, false, false));
+}
+
+// ---- configurations that cannot be used ------------------------------------------------------
+
+TEST(E2eConfig, UnloadableDocumentStopsWithOne) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    const std::wstring config = scene.writeFile(L"bad.xml", "<ZephUninstallXML><UninstallInfo>");
+    scene.placeSetup(Place::Velt, {});
+    RunResult result = scene.run({L"--uninstallConfigPath=" + config});
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out,
+              consoleText(concat<std::wstring>({refusalOut(), {L"Initialize with XML failed!"}})));
+    EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
+    EXPECT_EQ(scene.logSummary(),
+              concat<std::wstring>(
+                  {openingLog(), {L"ERROR Initialize with XML failed!"}, closingLog(1)}));
+    EXPECT_TRUE(scene.journal().empty());
+}
+
+TEST(E2eConfig, ProductWithAMissingFieldStopsWithOne) {
+    REQUIRE_ADMIN();
+    const std::string good =
+        "<Product><SapCode>OK</SapCode><Version>1</Version><Platform>p</Platform>"
+        "<DeploymentUninstall><Deployment/></DeploymentUninstall></Product>";
+    const struct {
+        const char* name;
+        std::string xml;
+        std::vector<std::wstring> log;
+        std::wstring out;
+    } cases[] = {
+        {"VELT without Platform, second item",
+         "<ZephUninstallXML><UninstallInfo><VELT><Products>" + good +
+             "<Product><SapCode>X</SapCode><Version>1</Version>"
+             "<DeploymentUninstall><Deployment/></DeploymentUninstall></Product>"
+             "</Products></VELT><QX><Products><Product/></Products></QX>"
+             "</UninstallInfo></ZephUninstallXML>",
+         {L"ERROR Failed to parse the VELT products uninstall info "
+          L"(/ZephUninstallXML/UninstallInfo/VELT/Products/Product[1]/)..."},
+         L"/ZephUninstallXML/UninstallInfo/VELT/Products/Product[1]/"},
+        {"VELT without Deployment",
+         "<ZephUninstallXML><UninstallInfo><VELT><Products>"
+         "<Product><SapCode>X</SapCode><Version>1</Version><Platform>p</Platform>"
+         "<DeploymentUninstall/></Product></Products></VELT></UninstallInfo></ZephUninstallXML>",
+         {L"ERROR Failed to parse the VELT products uninstall info "
+          L"(/ZephUninstallXML/UninstallInfo/VELT/Products/Product[0]/)..."},
+         L"/ZephUninstallXML/UninstallInfo/VELT/Products/Product[0]/"},
+        {"QX without BaseVersion",
+         "<ZephUninstallXML><UninstallInfo><QX><Products>"
+         "<Product><SapCode>X</SapCode><Version>1</Version><Platform>p</Platform></Product>"
+         "</Products></QX></UninstallInfo></ZephUninstallXML>",
+         {L"INFO No VELT products specified for uninstallation ...",
+          L"ERROR Failed to parse the QX products uninstall info "
+          L"(/ZephUninstallXML/UninstallInfo/QX/Products/Product[0]/)..."},
+         L"/ZephUninstallXML/UninstallInfo/QX/Products/Product[0]/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene scene;
+        const std::wstring config = scene.writeFile(L"c.xml", c.xml);
+        scene.placeSetup(Place::Velt, {});
+        scene.placeSetup(Place::QxBox, {});
+        RunResult result = scene.run({L"--uninstallConfigPath=" + config});
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(
+            result.out,
+            consoleText(concat<std::wstring>(
+                {refusalOut(), {L"Failed to parse the products uninstall info ..." + c.out}})));
+        EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
+        EXPECT_EQ(scene.logSummary(), concat<std::wstring>({openingLog(), c.log, closingLog(1)}));
+        EXPECT_TRUE(scene.journal().empty()) << "nothing is removed from a half-read list";
+    }
+}
+
+// ---- complete runs ---------------------------------------------------------------------------
+
+TEST(E2eRun, EmptyProductListEndsWithZero) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    scene.placeSetup(Place::Velt, {});
+    const std::wstring config = scene.writeConfig({});
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                     expectRun({}, true, false, false));
+    EXPECT_TRUE(scene.journal().empty());
+}
+
+TEST(E2eRun, EveryAnswerOfBothFamilies) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    const std::vector<Product> veltProducts = {velt(L"V0", "0"), velt(L"V33", "33"),
+                                               velt(L"V1", "1"), velt(L"V34", "34"),
+                                               velt(L"VDIE", "die")};
+    const std::vector<Product> qxProducts = {qx(L"Q0", "0"), qx(L"Q130", "130"), qx(L"Q135", "135"),
+                                             qx(L"Q1", "1"), qx(L"Q255", "255")};
+    const std::vector<Product> products = concat<Product>({veltProducts, qxProducts});
+    const std::wstring veltSetup = scene.placeSetup(Place::Velt, veltProducts);
+    const std::wstring qxSetup = scene.placeSetup(Place::QxBox, qxProducts);
+    const std::wstring config = scene.writeConfig(products);
+    const Expected expected = expectRun(products, true, true, false);
+    ASSERT_EQ(expected.exitCode, 2);
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}), expected);
+
+    // What each setup program was given: its own path, the parameter option, and a file in one
+    // run folder directly inside the temporary folder.
+    const std::vector<JournalRecord> records = scene.journal();
+    ASSERT_EQ(records.size(), expected.order.size());
+    std::wstring runFolder;
+    for (const JournalRecord& record : records) {
+        const bool isVelt = record.get("family") == L"VELT";
+        SCOPED_TRACE(zoka::toUtf8(record.get("program")));
+        const std::vector<std::wstring> args = record.values.at("arg");
+        const std::wstring param = record.get("param");
+        EXPECT_EQ(record.get("program"), isVelt ? veltSetup : qxSetup);
+        EXPECT_EQ(
+            record.get("cwd"),
+            (isVelt ? veltSetup : qxSetup).substr(0, (isVelt ? veltSetup : qxSetup).rfind(kSep)));
+        EXPECT_EQ(record.get("param_status"), L"ok");
+        if (isVelt) {
+            EXPECT_EQ(args, (std::vector<std::wstring>{veltSetup, L"--deploymentFile=" + param}));
+            EXPECT_EQ(record.param.rfind("<Deployment>", 0), 0u) << record.param;
+        } else {
+            EXPECT_EQ(args, (std::vector<std::wstring>{qxSetup, L"--uninstall=1",
+                                                       L"--driverXML=" + param}));
+            const size_t sap = record.param.find("<SapCode>");
+            const size_t platform = record.param.find("<Platform>win64</Platform>");
+            const size_t base = record.param.find("<BaseVersion>2.0</BaseVersion>");
+            EXPECT_NE(record.param.find("<DriverInfo>"), std::string::npos) << record.param;
+            EXPECT_TRUE(sap < platform && platform < base && base != std::string::npos)
+                << record.param;
+        }
+        if (record.values.count("cmdline")) {  // Windows: the exact command line
+            EXPECT_EQ(record.get("cmdline"),
+                      isVelt
+                          ? L"\"" + veltSetup + L"\" --deploymentFile=\"" + param + L"\" "
+                          : L"\"" + qxSetup + L"\" --uninstall=1 --driverXML=\"" + param + L"\" ");
+        }
+        const std::wstring folder = param.substr(0, param.rfind(kSep));
+        if (runFolder.empty())
+            runFolder = folder;
+        EXPECT_EQ(folder, runFolder) << "one run folder for the whole run";
+        EXPECT_EQ(folder.rfind(scene.temp() + kSep + L"{", 0), 0u) << zoka::toUtf8(folder);
+        EXPECT_EQ(folder.size(), scene.temp().size() + 1 + 38);
+        EXPECT_EQ(param.size(), folder.size() + 1 + 38);
+    }
+}
+
+TEST(E2eRun, RemovedAndNotFoundOnlyEndWithZero) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    const std::vector<Product> veltProducts = {velt(L"A", "0"), velt(L"B", "33")};
+    const std::vector<Product> qxProducts = {qx(L"C", "130"), qx(L"D", "135")};
+    scene.placeSetup(Place::Velt, veltProducts);
+    scene.placeSetup(Place::QxBox, qxProducts);
+    const std::vector<Product> products = concat<Product>({veltProducts, qxProducts});
+    const std::wstring config = scene.writeConfig(products);
+    const Expected expected = expectRun(products, true, true, false);
+    ASSERT_EQ(expected.exitCode, 0);
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}), expected);
+}
+
+TEST(E2eRun, MissingFamilyPrograms) {
+    REQUIRE_ADMIN();
+    const std::vector<Product> products = {velt(L"VA", "0"), qx(L"QB", "1"), velt(L"VC", "1"),
+                                           qx(L"QD", "0")};
+    const struct {
+        const char* name;
+        bool velt, qx;
+    } cases[] = {
+        {"VELT missing", false, true}, {"QX missing", true, false}, {"both missing", false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene scene;
+        if (c.velt)
+            scene.placeSetup(Place::Velt, products);
+        if (c.qx)
+            scene.placeSetup(Place::QxBox, products);
+        const std::wstring config = scene.writeConfig(products);
+        expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                         expectRun(products, c.velt, c.qx, false));
+    }
+}
+
+TEST(E2eRun, QxFallbackLocation) {
+    REQUIRE_ADMIN();
+    const std::vector<Product> products = {qx(L"QF", "0")};
+    {
+        Scene scene;
+        const std::wstring core = scene.placeSetup(Place::QxCore, products);
+        const std::wstring config = scene.writeConfig(products);
+        expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                         expectRun(products, false, false, true));
+        ASSERT_EQ(scene.journal().size(), 1u);
+        EXPECT_EQ(scene.journal()[0].get("program"), core);
+    }
+    {
+        // Both present: the common-files one is taken.
+        Scene scene;
+        const std::wstring box = scene.placeSetup(Place::QxBox, products);
+        scene.placeSetup(Place::QxCore, products);
+        const std::wstring config = scene.writeConfig(products);
+        expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                         expectRun(products, false, true, false));
+        ASSERT_EQ(scene.journal().size(), 1u);
+        EXPECT_EQ(scene.journal()[0].get("program"), box);
+    }
+}
+
+TEST(E2eRun, FamiliesInterleaveInKeyOrder) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    // Document order: VELT D, B, then QX C, A; a duplicate key across families keeps VELT's.
+    const std::vector<Product> products = {velt(L"D", "0"), velt(L"B", "0"), qx(L"C", "0"),
+                                           qx(L"A", "0"), qx(L"B", "0", L"1.0", L"9")};
+    scene.placeSetup(Place::Velt, products);
+    scene.placeSetup(Place::QxBox, products);
+    const std::wstring config = scene.writeConfig(products);
+    const Expected expected = expectRun(products, true, true, false);
+    EXPECT_EQ(expected.order, (std::vector<std::wstring>{L"A", L"B", L"C", L"D"}));
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}), expected);
+}
+
+TEST(E2eRun, PercentAndNonAsciiTextsStayText) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    const std::vector<Product> products = {
+        velt(L"P%s%d%n", "0", L"100%", L"w\u00efn\u4e2d\U0001F600"),
+        qx(L"\u00c5%ls", "135", L"1", L"%x\u00e9", L"%%"),
+        velt(L"\u0416\u0416", "1", L"2", L"&<amp>")};
+    scene.placeSetup(Place::Velt, products);
+    scene.placeSetup(Place::QxBox, products);
+    const std::wstring config = scene.writeConfig(products);
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                     expectRun(products, true, true, false));
+}
+
+TEST(E2eRun, TemporaryFolderWithSpacesAndNonAscii) {
+    REQUIRE_ADMIN();
+    Scene scene(L"temp folder \u00fc \u4e2d");
+    const std::vector<Product> products = {velt(L"SP", "0"), qx(L"SQ", "0")};
+    scene.placeSetup(Place::Velt, products);
+    scene.placeSetup(Place::QxBox, products);
+    const std::wstring config = scene.writeConfig(products, L"config \u00e9.xml");
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                     expectRun(products, true, true, false));
+    for (const JournalRecord& record : scene.journal()) {
+        EXPECT_EQ(record.get("param_status"), L"ok");
+        EXPECT_EQ(record.get("param").rfind(scene.temp() + kSep, 0), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace e2e
