@@ -46,23 +46,33 @@ private:
     std::vector<std::string> files_;
 };
 
+// A log target on a file of a private folder, at threshold INFO, and a logger writing to it.
+struct BenchLog {
+    BenchLog(const wchar_t* key, const std::string& file) : target(key) {
+        folder.file(file);
+        target.threshold = zoka::LEVEL_INFO;
+        opened = target.setFile(zoka::fromUtf8(file).c_str(), folder.wide().c_str()) &&
+                 zoka::LogTargetRegistry::instance().addTarget(&target);
+        logger.targetKey = key;
+    }
+    ~BenchLog() { target.close(); }
+
+    BenchFolder folder;
+    zoka::LogTargetDefault target;
+    zoka::Logger logger;
+    bool opened = false;
+};
+
 const wchar_t kFormat[] = L"Uninstalling (%s/%s/%s) finished with exit code %d";
 
 void BM_WrittenLine(benchmark::State& state) {
-    BenchFolder folder;
-    folder.file("line.log");
-    zoka::LogTargetDefault target(L"bench-line");
-    target.threshold = zoka::LEVEL_INFO;
-    if (!target.setFile(L"line.log", folder.wide().c_str()) ||
-        !zoka::LogTargetRegistry::instance().addTarget(&target)) {
+    BenchLog log(L"bench-line", "line.log");
+    if (!log.opened) {
         state.SkipWithError("log target could not be opened");
         return;
     }
-    zoka::Logger logger;
-    logger.targetKey = L"bench-line";
     for (auto _ : state)
-        logger.info(kFormat, L"PRDC", L"24.0", L"win64", 0);
-    target.close();
+        log.logger.info(kFormat, L"PRDC", L"24.0", L"win64", 0);
 }
 BENCHMARK(BM_WrittenLine);
 
@@ -94,20 +104,13 @@ void BM_BareSeekAndTwoWrites(benchmark::State& state) {
 BENCHMARK(BM_BareSeekAndTwoWrites);
 
 void BM_BelowThreshold(benchmark::State& state) {
-    BenchFolder folder;
-    folder.file("quiet.log");
-    zoka::LogTargetDefault target(L"bench-quiet");
-    if (!target.setFile(L"quiet.log", folder.wide().c_str()) ||
-        !zoka::LogTargetRegistry::instance().addTarget(&target)) {
+    BenchLog log(L"bench-quiet", "quiet.log");
+    if (!log.opened) {
         state.SkipWithError("log target could not be opened");
         return;
     }
-    target.threshold = zoka::LEVEL_INFO;
-    zoka::Logger logger;
-    logger.targetKey = L"bench-quiet";
     for (auto _ : state)
-        logger.debug(kFormat, L"PRDC", L"24.0", L"win64", 0);
-    target.close();
+        log.logger.debug(kFormat, L"PRDC", L"24.0", L"win64", 0);
 }
 BENCHMARK(BM_BelowThreshold);
 

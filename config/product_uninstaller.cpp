@@ -10,9 +10,6 @@ namespace velkaro {
 
 namespace {
 
-const wchar_t kVeltListQuery[] = L"/ZephUninstallXML/UninstallInfo/VELT/Products/Product";
-const wchar_t kQxListQuery[] = L"/ZephUninstallXML/UninstallInfo/QX/Products/Product";
-
 /// The number of products a list query selects; 0 when there is no list.
 int productCount(zoka::XMLParser& parser, const wchar_t* listQuery) {
     int count = 0;
@@ -34,7 +31,10 @@ bool readVeltProduct(zoka::XMLParser& parser, const std::wstring& prefix,
         return false;
     // The node reference goes before the parser that made it.
     zoka::XmlNode deployment = parser.getNodeForXQuery(prefix + L"DeploymentUninstall/Deployment");
-    return deployment && parser.getXMLStringOfNode(deployment, product.deploymentXml);
+    if (!deployment || !parser.getXMLStringOfNode(deployment, product.deploymentXml))
+        return false;
+    product.baseVersion = product.version;
+    return true;
 }
 
 bool readQxProduct(zoka::XMLParser& parser, const std::wstring& prefix, UninstallProduct& product) {
@@ -42,6 +42,51 @@ bool readQxProduct(zoka::XMLParser& parser, const std::wstring& prefix, Uninstal
            parser.stringValueForXQuery(prefix + L"Version", product.version) &&
            parser.stringValueForXQuery(prefix + L"Platform", product.platform) &&
            parser.stringValueForXQuery(prefix + L"BaseVersion", product.baseVersion);
+}
+
+/// One family's product list in the configuration.
+struct ProductList {
+    InstallerFamily family;
+    const wchar_t* query;
+    const wchar_t* noneMessage;        // logged when the list is missing or empty
+    const wchar_t* parseFailedFormat;  // its %s takes the failed item's query prefix
+    bool (*read)(zoka::XMLParser& parser, const std::wstring& prefix, UninstallProduct& product);
+};
+
+const ProductList kVeltList = {
+    VELT,
+    L"/ZephUninstallXML/UninstallInfo/VELT/Products/Product",
+    L"No VELT products specified for uninstallation ...",
+    L"Failed to parse the VELT products uninstall info (%s)...",
+    readVeltProduct,
+};
+
+const ProductList kQxList = {
+    QX,
+    L"/ZephUninstallXML/UninstallInfo/QX/Products/Product",
+    L"No QX products specified for uninstallation ...",
+    L"Failed to parse the QX products uninstall info (%s)...",
+    readQxProduct,
+};
+
+/// Adds every product of the list to `products`; stops at the first item that cannot be read.
+bool readProductList(zoka::XMLParser& parser, const ProductList& list, zoka::Logger& logger,
+                     ProductSet& products) {
+    const int count = productCount(parser, list.query);
+    if (count < 1)
+        logger.info(list.noneMessage);
+    for (int i = 0; i < count; ++i) {
+        UninstallProduct product;
+        product.family = list.family;
+        const std::wstring prefix = itemPrefix(list.query, i);
+        if (!list.read(parser, prefix, product)) {
+            logger.error(L"", list.parseFailedFormat, prefix.c_str());
+            zoka::console::out({L"Failed to parse the products uninstall info ...", prefix});
+            return false;
+        }
+        products.insert(std::move(product));
+    }
+    return true;
 }
 
 }  // namespace
@@ -54,42 +99,8 @@ bool ProductUninstaller::loadUninstallConfig(const std::wstring& path) {
         return false;
     }
 
-    int veltCount = productCount(parser, kVeltListQuery);
-    if (veltCount < 1) {
-        logger.info(L"No VELT products specified for uninstallation ...");
-    }
-    for (int i = 0; i < veltCount; ++i) {
-        UninstallProduct product;
-        product.family = VELT;
-        std::wstring prefix = itemPrefix(kVeltListQuery, i);
-        if (!readVeltProduct(parser, prefix, product)) {
-            logger.error(L"", L"Failed to parse the VELT products uninstall info (%s)...",
-                         prefix.c_str());
-            zoka::console::out({L"Failed to parse the products uninstall info ...", prefix});
-            return false;
-        }
-        product.baseVersion = product.version;
-        productsToRemove.insert(std::move(product));
-    }
-
-    int qxCount = productCount(parser, kQxListQuery);
-    if (qxCount < 1) {
-        logger.info(L"No QX products specified for uninstallation ...");
-        return true;
-    }
-    for (int i = 0; i < qxCount; ++i) {
-        UninstallProduct product;
-        product.family = QX;
-        std::wstring prefix = itemPrefix(kQxListQuery, i);
-        if (!readQxProduct(parser, prefix, product)) {
-            logger.error(L"", L"Failed to parse the QX products uninstall info (%s)...",
-                         prefix.c_str());
-            zoka::console::out({L"Failed to parse the products uninstall info ...", prefix});
-            return false;
-        }
-        productsToRemove.insert(std::move(product));
-    }
-    return true;
+    return readProductList(parser, kVeltList, logger, productsToRemove) &&
+           readProductList(parser, kQxList, logger, productsToRemove);
 }
 
 }  // namespace velkaro

@@ -4,6 +4,7 @@
 
 #include "support/file_utils.h"
 #include "support/platform.h"
+#include "sysutil/process_launcher.h"
 #include "sysutil/temp_folder.h"
 
 namespace velkaro {
@@ -71,8 +72,14 @@ bool MediaUninstaller::ensureTempFolder() {
     return tempFolderCreated;
 }
 
-bool MediaUninstaller::applyVerdict(const SetupVerdict& verdict, uint32_t exitCode,
-                                    bool& foundOnSystem) {
+bool MediaUninstaller::runSetup(const std::wstring& setupPath,
+                                const std::vector<std::wstring>& arguments, bool quoteProgramPath,
+                                SetupVerdict (*verdictFor)(korr::LaunchResult, uint32_t),
+                                bool& foundOnSystem) {
+    uint32_t exitCode = static_cast<uint32_t>(-1);
+    const korr::LaunchResult launch =
+        korr::runProcessAndWait(setupPath, arguments, exitCode, std::wstring(), quoteProgramPath);
+    const SetupVerdict verdict = verdictFor(launch, exitCode);
     int code = signedExitCode(exitCode);
     if (verdict.level == zoka::LEVEL_ERROR)
         logger.error(L"", verdict.message, code);

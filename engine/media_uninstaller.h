@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/uninstall_product.h"
 #include "engine/setup_verdict.h"
@@ -39,8 +40,12 @@ public:
     std::wstring veltSetupPath;
 
 private:
-    /// Logs the setup program's verdict and turns it into the removal's result.
-    bool applyVerdict(const SetupVerdict& verdict, uint32_t exitCode, bool& foundOnSystem);
+    /// Runs a family setup program and waits for it, logs the family's verdict on its answer and
+    /// turns that into the removal's result.
+    bool runSetup(const std::wstring& setupPath, const std::vector<std::wstring>& arguments,
+                  bool quoteProgramPath,
+                  SetupVerdict (*verdictFor)(korr::LaunchResult launch, uint32_t exitCode),
+                  bool& foundOnSystem);
 };
 
 }  // namespace velkaro

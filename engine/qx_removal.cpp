@@ -3,7 +3,6 @@
 
 #include "engine/media_uninstaller.h"
 #include "support/xml_parser.h"
-#include "sysutil/process_launcher.h"
 #include "sysutil/temp_folder.h"
 
 namespace velkaro {
@@ -30,53 +29,39 @@ DriverBuild buildDriverDocument(zoka::XMLParser& parser, const UninstallProduct&
 }  // namespace
 
 bool MediaUninstaller::uninstallQXMedia(const UninstallProduct& product, bool& foundOnSystem) {
-    const wchar_t* sapCode = product.sapCode.c_str();
-    const wchar_t* baseVersion = product.baseVersion.c_str();
-    if (!ensureTempFolder()) {
-        logger.error(L"",
-                     L"Failed to uninstall QX media (%s, %s), library not initialized properly "
-                     L"...",
-                     sapCode, baseVersion);
+    // Every failure names the product by its code and base version.
+    auto fail = [&](const wchar_t* format) {
+        logger.error(L"", format, product.sapCode.c_str(), product.baseVersion.c_str());
         return false;
-    }
+    };
+    if (!ensureTempFolder())
+        return fail(L"Failed to uninstall QX media (%s, %s), library not initialized properly ...");
 
     std::wstring driverFile;
     {
         zoka::XMLParser parser;
         switch (buildDriverDocument(parser, product)) {
             case DriverBuild::ParserFailed:
-                logger.error(L"",
-                             L"Failed to uninstall QX media (%s, %s), parser initialization "
-                             L"failed for param XML...",
-                             sapCode, baseVersion);
-                return false;
+                return fail(
+                    L"Failed to uninstall QX media (%s, %s), parser initialization failed for "
+                    L"param XML...");
             case DriverBuild::AddFailed:
-                logger.error(L"",
-                             L"Failed to uninstall QX media (%s, %s), failed to add product XML "
-                             L"param ...",
-                             sapCode, baseVersion);
-                return false;
+                return fail(
+                    L"Failed to uninstall QX media (%s, %s), failed to add product XML param ...");
             case DriverBuild::Ok:
                 break;
         }
         if (!korr::_utilGetTempFilePath(tempFolderPath, driverFile) ||
-            !parser.writeXMLToFile(driverFile)) {
-            logger.error(L"",
-                         L"Failed to uninstall QX media (%s, %s), failed to save product XML "
-                         L"param ...",
-                         sapCode, baseVersion);
-            return false;
-        }
+            !parser.writeXMLToFile(driverFile))
+            return fail(
+                L"Failed to uninstall QX media (%s, %s), failed to save product XML param ...");
     }
 
     std::vector<std::wstring> arguments{
         L"--uninstall=1",
         L"--driverXML=\"" + driverFile + L"\"",
     };
-    uint32_t exitCode = static_cast<uint32_t>(-1);
-    korr::LaunchResult launch =
-        korr::runProcessAndWait(qxSetupPath, arguments, exitCode, std::wstring(), true);
-    return applyVerdict(qxSetupVerdict(launch, exitCode), exitCode, foundOnSystem);
+    return runSetup(qxSetupPath, arguments, true, qxSetupVerdict, foundOnSystem);
 }
 
 }  // namespace velkaro

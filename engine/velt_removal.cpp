@@ -4,7 +4,6 @@
 #include "engine/media_uninstaller.h"
 #include "support/file_utils.h"
 #include "support/string_utils.h"
-#include "sysutil/process_launcher.h"
 #include "sysutil/temp_folder.h"
 
 namespace velkaro {
@@ -49,10 +48,7 @@ bool MediaUninstaller::uninstallVELTMedia(const UninstallProduct& product, bool&
         L"\"" + veltSetupPath + L"\"",
         L"--deploymentFile=\"" + deploymentFile + L"\"",
     };
-    uint32_t exitCode = static_cast<uint32_t>(-1);
-    korr::LaunchResult launch =
-        korr::runProcessAndWait(veltSetupPath, arguments, exitCode, std::wstring(), false);
-    return applyVerdict(veltSetupVerdict(launch, exitCode), exitCode, foundOnSystem);
+    return runSetup(veltSetupPath, arguments, false, veltSetupVerdict, foundOnSystem);
 }
 
 }  // namespace velkaro

@@ -43,30 +43,22 @@ public:
     bool full() const { return out_.size() >= limit_; }
     bool truncated() const { return truncated_; }
     void put(Ch c) {
-        if (out_.size() < limit_) {
+        if (fit(1) == 1)
             out_.push_back(c);
-        } else {
-            truncated_ = true;
-        }
     }
-    void append(const Ch* text, size_t n) {
-        size_t room = limit_ - out_.size();
-        if (n > room) {
-            n = room;
-            truncated_ = true;
-        }
-        out_.append(text, n);
-    }
-    void fill(Ch c, size_t n) {
-        size_t room = limit_ - out_.size();
-        if (n > room) {
-            n = room;
-            truncated_ = true;
-        }
-        out_.append(n, c);
-    }
+    void append(const Ch* text, size_t n) { out_.append(text, fit(n)); }
+    void fill(Ch c, size_t n) { out_.append(fit(n), c); }
 
 private:
+    // How many of `n` characters still fit; notes the loss of the rest.
+    size_t fit(size_t n) {
+        const size_t room = limit_ - out_.size();
+        if (n <= room)
+            return n;
+        truncated_ = true;
+        return room;
+    }
+
     std::basic_string<Ch>& out_;
     size_t limit_;
     bool truncated_ = false;
@@ -541,10 +533,10 @@ void formatInto(std::basic_string<Ch>& out, size_t limit, const Ch* format, va_l
         trimPartial(out);
 }
 
-}  // namespace
-
-std::wstring formatWide(const wchar_t* format, va_list args, size_t capacity) {
-    std::wstring out;
+// The caller's list is read through a copy, so it stays usable.
+template <typename Ch>
+std::basic_string<Ch> formatCopy(const Ch* format, va_list args, size_t capacity) {
+    std::basic_string<Ch> out;
     if (format == nullptr || capacity == 0)
         return out;
     va_list copy;
@@ -554,15 +546,14 @@ std::wstring formatWide(const wchar_t* format, va_list args, size_t capacity) {
     return out;
 }
 
+}  // namespace
+
+std::wstring formatWide(const wchar_t* format, va_list args, size_t capacity) {
+    return formatCopy(format, args, capacity);
+}
+
 std::string formatNarrow(const char* format, va_list args, size_t capacity) {
-    std::string out;
-    if (format == nullptr || capacity == 0)
-        return out;
-    va_list copy;
-    va_copy(copy, args);
-    formatInto(out, capacity - 1, format, &copy);
-    va_end(copy);
-    return out;
+    return formatCopy(format, args, capacity);
 }
 
 std::wstring formatWideF(const wchar_t* format, ...) {

@@ -99,6 +99,17 @@ private:
 
 namespace logfile {
 
+LocalTime fromTm(const std::tm& tm) {
+    LocalTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    return t;
+}
+
 std::wstring stampedName(const std::wstring& path, const LocalTime& when) {
     if (path.empty())
         return std::wstring();

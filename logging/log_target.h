@@ -5,6 +5,7 @@
 // lock and clock operations that the target needs, implemented once per platform.
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,9 @@ struct LocalTime {
     int minute = 0;
     int second = 0;
 };
+
+/// The fields of the C runtime's broken-down time.
+LocalTime fromTm(const std::tm& tm);
 
 /// Local broken-down time of `seconds` since 1970 (the C runtime's conversion); false when
 /// the platform cannot convert it.

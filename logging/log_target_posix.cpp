@@ -9,6 +9,7 @@
 #include "logging/log_target.h"
 #include "support/named_lock_posix.h"
 #include "support/platform.h"
+#include "support/posix_io.h"
 #include "support/unicode.h"
 #include "support/unique_fd.h"
 
@@ -44,32 +45,6 @@ UniqueFd openRegular(const std::wstring& path, int flags) {
     if (current >= 0)
         ::fcntl(fd.get(), F_SETFL, current & ~O_NONBLOCK);
     return fd;
-}
-
-bool writeAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-LocalTime fromTm(const struct tm& tm) {
-    LocalTime t;
-    t.year = tm.tm_year + 1900;
-    t.month = tm.tm_mon + 1;
-    t.day = tm.tm_mday;
-    t.hour = tm.tm_hour;
-    t.minute = tm.tm_min;
-    t.second = tm.tm_sec;
-    return t;
 }
 
 }  // namespace
@@ -168,7 +143,8 @@ FileHandle createNew(const std::wstring& path) {
 
 bool appendAtEnd(const FileHandle& file, const void* data, size_t size) {
     // Every log file is open with O_APPEND: each write lands at the current end.
-    return file.valid() && writeAll(static_cast<int>(file.get()), data, size);
+    return file.valid() && posix::writeAll(static_cast<int>(file.get()),
+                                           {static_cast<const char*>(data), size}) == 0;
 }
 
 bool fileSize(const std::wstring& path, int64_t& size) {
@@ -208,14 +184,12 @@ bool copyToNewFile(const std::wstring& from, const std::wstring& to) {
     char buffer[65536];
     bool ok = true;
     for (;;) {
-        const ssize_t n = ::read(source.get(), buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = posix::readSome(source.get(), buffer, sizeof(buffer));
         if (n < 0)
             ok = false;
         if (n <= 0)
             break;
-        if (!writeAll(copy.get(), buffer, static_cast<size_t>(n))) {
+        if (posix::writeAll(copy.get(), {buffer, static_cast<size_t>(n)}) != 0) {
             ok = false;
             break;
         }

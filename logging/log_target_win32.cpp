@@ -104,12 +104,7 @@ bool toLocalTime(int64_t seconds, LocalTime& out) {
     struct tm tm;
     if (_localtime64_s(&tm, &t) != 0)
         return false;
-    out.year = tm.tm_year + 1900;
-    out.month = tm.tm_mon + 1;
-    out.day = tm.tm_mday;
-    out.hour = tm.tm_hour;
-    out.minute = tm.tm_min;
-    out.second = tm.tm_sec;
+    out = fromTm(tm);
     return true;
 }
 

@@ -27,143 +27,122 @@ std::wstring levelName(LogLevel level) {
 
 namespace {
 
-const char* orEmpty(const char* text) {
-    return text != nullptr ? text : "";
+template <typename Ch>
+const Ch* orEmpty(const Ch* text) {
+    static constexpr Ch kEmpty[1] = {};
+    return text != nullptr ? text : kEmpty;
 }
-const wchar_t* orEmpty(const wchar_t* text) {
-    return text != nullptr ? text : L"";
+
+// What every variadic operation does once it has gathered its arguments: a null format does
+// nothing; a null tag becomes the empty string.
+template <typename Ch>
+void toLogV(AbstractLogger& logger, LogLevel level, const Ch* tag1, const Ch* tag2,
+            const Ch* format, va_list args) {
+    if (format != nullptr)
+        logger.logV(level, orEmpty(tag1), orEmpty(tag2), format, args);
 }
 
 }  // namespace
 
-// Every variadic operation gathers its arguments and hands them to logV of its own width.
-// A null format does nothing; a null tag becomes the empty string.
+// va_start has to run in each variadic operation itself; the rest is shared.
 
 void AbstractLogger::trace(const char* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_TRACE, "", "", format, args);
+    toLogV<char>(*this, LEVEL_TRACE, nullptr, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::trace(const wchar_t* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_TRACE, L"", L"", format, args);
+    toLogV<wchar_t>(*this, LEVEL_TRACE, nullptr, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::debug(const char* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_DEBUG, "", "", format, args);
+    toLogV<char>(*this, LEVEL_DEBUG, nullptr, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::debug(const wchar_t* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_DEBUG, L"", L"", format, args);
+    toLogV<wchar_t>(*this, LEVEL_DEBUG, nullptr, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::info(const char* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_INFO, "", "", format, args);
+    toLogV<char>(*this, LEVEL_INFO, nullptr, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::info(const wchar_t* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_INFO, L"", L"", format, args);
+    toLogV<wchar_t>(*this, LEVEL_INFO, nullptr, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::warn(const char* tag, const char* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_WARN, orEmpty(tag), "", format, args);
+    toLogV<char>(*this, LEVEL_WARN, tag, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::warn(const wchar_t* tag, const wchar_t* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_WARN, orEmpty(tag), L"", format, args);
+    toLogV<wchar_t>(*this, LEVEL_WARN, tag, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::error(const char* tag, const char* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_ERROR, orEmpty(tag), "", format, args);
+    toLogV<char>(*this, LEVEL_ERROR, tag, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::error(const wchar_t* tag, const wchar_t* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_ERROR, orEmpty(tag), L"", format, args);
+    toLogV<wchar_t>(*this, LEVEL_ERROR, tag, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::fatal(const char* tag, const char* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_FATAL, orEmpty(tag), "", format, args);
+    toLogV<char>(*this, LEVEL_FATAL, tag, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::fatal(const wchar_t* tag, const wchar_t* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(LEVEL_FATAL, orEmpty(tag), L"", format, args);
+    toLogV<wchar_t>(*this, LEVEL_FATAL, tag, nullptr, format, args);
     va_end(args);
 }
 
 void AbstractLogger::log(LogLevel level, const char* tag1, const char* tag2, const char* format,
                          ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(level, orEmpty(tag1), orEmpty(tag2), format, args);
+    toLogV<char>(*this, level, tag1, tag2, format, args);
     va_end(args);
 }
 
 void AbstractLogger::log(LogLevel level, const wchar_t* tag1, const wchar_t* tag2,
                          const wchar_t* format, ...) {
-    if (format == nullptr)
-        return;
     va_list args;
     va_start(args, format);
-    logV(level, orEmpty(tag1), orEmpty(tag2), format, args);
+    toLogV<wchar_t>(*this, level, tag1, tag2, format, args);
     va_end(args);
 }
 
@@ -174,24 +153,31 @@ Logger::Logger()
       context4(L"Velkaro"),
       targetKey(L"Velkaro") {}
 
+namespace {
+
 // The registry hands one list to several targets; each reads its own copy, and so does this
 // layer, so the caller's list is never consumed.
-void Logger::logV(LogLevel level, const char* tag1, const char* tag2, const char* format,
+template <typename Ch>
+void dispatchCopy(Logger& logger, LogLevel level, const Ch* tag1, const Ch* tag2, const Ch* format,
                   va_list args) {
     va_list copy;
     va_copy(copy, args);
-    registry.dispatch(targetKey.c_str(), level, context1.c_str(), context2.c_str(),
-                      context3.c_str(), context4.c_str(), tag1, tag2, format, &copy);
+    logger.registry.dispatch(logger.targetKey.c_str(), level, logger.context1.c_str(),
+                             logger.context2.c_str(), logger.context3.c_str(),
+                             logger.context4.c_str(), tag1, tag2, format, &copy);
     va_end(copy);
+}
+
+}  // namespace
+
+void Logger::logV(LogLevel level, const char* tag1, const char* tag2, const char* format,
+                  va_list args) {
+    dispatchCopy(*this, level, tag1, tag2, format, args);
 }
 
 void Logger::logV(LogLevel level, const wchar_t* tag1, const wchar_t* tag2, const wchar_t* format,
                   va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    registry.dispatch(targetKey.c_str(), level, context1.c_str(), context2.c_str(),
-                      context3.c_str(), context4.c_str(), tag1, tag2, format, &copy);
-    va_end(copy);
+    dispatchCopy(*this, level, tag1, tag2, format, args);
 }
 
 LibraryLogCallback libraryLogCallback = nullptr;

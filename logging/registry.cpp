@@ -46,33 +46,29 @@ void LogTargetRegistry::removeTarget(const LogTargetBase* target) {
     }
 }
 
+const std::vector<LogTargetBase*>& LogTargetRegistry::targetsFor(const wchar_t* key) const {
+    static const std::vector<LogTargetBase*> none;
+    if (key == nullptr)
+        return none;
+    auto it = targets_.find(std::wstring_view(key));
+    return it != targets_.end() ? it->second : none;
+}
+
 // Each target gets the same list and reads it through its own va_copy.
 void LogTargetRegistry::dispatch(const wchar_t* key, LogLevel level, const wchar_t* context1,
                                  const wchar_t* context2, const wchar_t* context3,
                                  const wchar_t* context4, const char* tag1, const char* tag2,
                                  const char* format, va_list* args) {
-    if (key == nullptr)
-        return;
-    auto it = targets_.find(std::wstring_view(key));
-    if (it == targets_.end())
-        return;
-    for (LogTargetBase* target : it->second) {
+    for (LogTargetBase* target : targetsFor(key))
         target->write(level, context1, context2, context3, context4, tag1, tag2, format, args, 0);
-    }
 }
 
 void LogTargetRegistry::dispatch(const wchar_t* key, LogLevel level, const wchar_t* context1,
                                  const wchar_t* context2, const wchar_t* context3,
                                  const wchar_t* context4, const wchar_t* tag1, const wchar_t* tag2,
                                  const wchar_t* format, va_list* args) {
-    if (key == nullptr)
-        return;
-    auto it = targets_.find(std::wstring_view(key));
-    if (it == targets_.end())
-        return;
-    for (LogTargetBase* target : it->second) {
+    for (LogTargetBase* target : targetsFor(key))
         target->write(level, context1, context2, context3, context4, tag1, tag2, format, args, 0);
-    }
 }
 
 }  // namespace zoka

@@ -73,6 +73,9 @@ public:
 
 private:
     LogTargetRegistry() = default;
+    /// The targets registered under `key`; none for a null or unknown key.
+    const std::vector<LogTargetBase*>& targetsFor(const wchar_t* key) const;
+
     std::map<std::wstring, std::vector<LogTargetBase*>, Utf16Less> targets_;
 };
 

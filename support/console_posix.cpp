@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "support/console.h"
+#include "support/posix_io.h"
 #include "support/unicode.h"
 
 namespace zoka::console {
@@ -51,19 +52,8 @@ void writeLine(Stream stream, const std::wstring& text) {
     bytes.push_back('\n');
     const int fd = stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO;
     SigpipeGuard guard;
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            guard.brokenPipe = errno == EPIPE;
-            return;  // a closed or full stream loses this line; the next line tries again
-        }
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
+    // A closed or full stream loses this line; the next line tries again.
+    guard.brokenPipe = posix::writeAll(fd, bytes) == EPIPE;
 }
 
 }  // namespace zoka::console

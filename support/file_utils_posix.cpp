@@ -217,20 +217,6 @@ int createRegularFile(const std::string& path, UniqueFd& fd) {
     return 0;
 }
 
-int writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return EIO;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return 0;
-}
-
 }  // namespace posix
 
 namespace fileplatform {
@@ -363,9 +349,7 @@ bool readTextFile(const std::wstring& path, std::wstring& text) {
         std::string bytes;
         char buffer[65536];
         while (true) {
-            ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = posix::readSome(fd.get(), buffer, sizeof buffer);
             if (n <= 0)
                 break;  // end of file, or a read error: keep what was read
             bytes.append(buffer, static_cast<size_t>(n));

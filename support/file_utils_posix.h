@@ -3,8 +3,8 @@
 // XML service. For the *_posix.cpp files only.
 
 #include <string>
-#include <string_view>
 
+#include "support/posix_io.h"
 #include "support/unique_fd.h"
 
 namespace zoka::posix {
@@ -14,8 +14,5 @@ namespace zoka::posix {
 /// permission, as a read-only attribute on Windows) are refused before anything is truncated.
 /// Returns 0, or the errno value of the failure.
 int createRegularFile(const std::string& path, UniqueFd& fd);
-
-/// Writes every byte to `fd`; 0, or the errno value of the failure.
-int writeAll(int fd, std::string_view bytes);
 
 }  // namespace zoka::posix

@@ -42,6 +42,17 @@ private:
     HANDLE handle_;
 };
 
+/// Clears the read-only attribute of `path` when it is set, after logging `format` (%s the path,
+/// %d the attributes); true when it was set.
+bool clearReadOnly(const std::wstring& path, const wchar_t* format, AbstractLogger* logger) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    libraryLog(logger, LEVEL_DEBUG, kModule, format, path.c_str(), static_cast<int>(attributes));
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return true;
+}
+
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
@@ -107,18 +118,14 @@ bool deleteFile(const std::wstring& path, bool removeReadOnly, AbstractLogger* l
     if (::DeleteFileW(path.c_str()))
         return true;
     DWORD error = ::GetLastError();
-    if (removeReadOnly && error == ERROR_ACCESS_DENIED) {
-        DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-            libraryLog(logger, LEVEL_DEBUG, kModule,
-                       L"File '%s' is with read-only. Its attribute is: '%d'. UnSetting its "
-                       L"read-only attr and retry deleting",
-                       path.c_str(), static_cast<int>(attributes));
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (::DeleteFileW(path.c_str()))
-                return true;
-            error = ::GetLastError();
-        }
+    if (removeReadOnly && error == ERROR_ACCESS_DENIED &&
+        clearReadOnly(path,
+                      L"File '%s' is with read-only. Its attribute is: '%d'. UnSetting its "
+                      L"read-only attr and retry deleting",
+                      logger)) {
+        if (::DeleteFileW(path.c_str()))
+            return true;
+        error = ::GetLastError();
     }
     libraryLog(logger, LEVEL_ERROR, kModule, L"Failed to delete file: '%s' LastError:%d",
                path.c_str(), static_cast<int>(error));
@@ -161,14 +168,10 @@ bool deleteDirectory(const std::wstring& path, std::wstring& failedPath, bool re
         }
     }
     if (removeReadOnly) {
-        DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-            libraryLog(logger, LEVEL_DEBUG, kModule,
-                       L"Directory '%s' is with read-only. Its attribute is: '%d'. UnSetting its "
-                       L"read-only attr and retry deleting",
-                       path.c_str(), static_cast<int>(attributes));
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        }
+        clearReadOnly(path,
+                      L"Directory '%s' is with read-only. Its attribute is: '%d'. UnSetting its "
+                      L"read-only attr and retry deleting",
+                      logger);
     }
     bool removed = ::RemoveDirectoryW(path.c_str()) == TRUE;
     if (removed && logSuccess)

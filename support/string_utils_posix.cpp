@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "logging/logger.h"
+#include "support/posix_io.h"
 #include "support/string_utils.h"
 #include "support/unicode.h"
 #include "support/unique_fd.h"
@@ -34,9 +35,7 @@ bool randomBytes(unsigned char* buffer, size_t size) {
         return true;
     posix::UniqueFd fd(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
     while (fd.valid() && done < size) {
-        const ssize_t n = ::read(fd.get(), buffer + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = posix::readSome(fd.get(), buffer + done, size - done);
         if (n <= 0)
             break;
         done += static_cast<size_t>(n);

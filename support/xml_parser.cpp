@@ -15,8 +15,27 @@ namespace {
 
 constexpr wchar_t kModule[] = L"XMLParser";
 
-unsigned hex(const xmldom::ServiceError& e) {
-    return static_cast<unsigned>(e.code());
+/// What an operation logs when the service fails inside it.
+struct FailureTexts {
+    const wchar_t* serviceError;  // %x the service's code, %d the system error
+    const wchar_t* otherError;    // %d the system error; logged at WARN
+    LogLevel serviceLevel = LEVEL_WARN;
+};
+
+/// Runs one operation; a failure of the service inside it is logged with the operation's own
+/// texts and becomes `failed`, so that nothing is thrown past XMLParser.
+template <typename Result, typename Operation>
+Result guarded(AbstractLogger* logger, const FailureTexts& texts, Result failed,
+               Operation&& operation) {
+    try {
+        return operation();
+    } catch (const xmldom::ServiceError& e) {
+        libraryLog(logger, texts.serviceLevel, kModule, texts.serviceError,
+                   static_cast<unsigned>(e.code()), os::lastError());
+    } catch (...) {
+        libraryLog(logger, LEVEL_WARN, kModule, texts.otherError, os::lastError());
+    }
+    return failed;
 }
 
 }  // namespace
@@ -108,7 +127,10 @@ std::shared_ptr<xmldom::Document> XMLParser::createDocument(bool byClassId) {
 }
 
 bool XMLParser::initWithXMLPath(const std::wstring& path) {
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... initWithXMLPath. com error:%x  system error:%d",
+        L"Caught exception in ... initWithXMLPath. error:%d"};
+    return guarded(logger, texts, false, [&] {
         xmldom::DocumentRef document = createDocument(true);
         if (!document)
             return false;
@@ -127,19 +149,14 @@ bool XMLParser::initWithXMLPath(const std::wstring& path) {
         }
         document_ = std::move(document);
         return true;
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... initWithXMLPath. com error:%x  system error:%d",
-                   hex(e), os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... initWithXMLPath. error:%d", os::lastError());
-    }
-    return false;
+    });
 }
 
 bool XMLParser::initWithXMLString(const std::wstring& xml) {
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... initWithXMLString. com error:%x  system error:%d",
+        L"Caught exception in ... initWithXMLString. error:%d"};
+    return guarded(logger, texts, false, [&] {
         xmldom::DocumentRef document = createDocument(false);
         if (!document)
             return false;
@@ -148,32 +165,19 @@ bool XMLParser::initWithXMLString(const std::wstring& xml) {
             return false;
         document_ = std::move(document);
         return true;
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... initWithXMLString. com error:%x  system error:%d",
-                   hex(e), os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... initWithXMLString. error:%d", os::lastError());
-    }
-    return false;
+    });
 }
 
 bool XMLParser::nodeExistsXQuery(const std::wstring& query) {
     if (!document_)
         return false;
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... nodeExistsXQuery. com error:%x  system error:%d",
+        L"Caught exception in ... nodeExistsXQuery. error:%d"};
+    return guarded(logger, texts, false, [&] {
         xmldom::NodeListRef list = xmldom::selectNodes(*document_, query);
         return xmldom::listLength(*list) != 0;
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... nodeExistsXQuery. com error:%x  system error:%d",
-                   hex(e), os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... nodeExistsXQuery. error:%d", os::lastError());
-    }
-    return false;
+    });
 }
 
 bool XMLParser::stringValueForXQuery(const std::wstring& query, std::wstring& value) {
@@ -182,7 +186,10 @@ bool XMLParser::stringValueForXQuery(const std::wstring& query, std::wstring& va
                    L"stringValueForXQuery ... XMLParser not Initialized ...");
         return false;
     }
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... stringValueForXQuery. com error:%x  system error:%d",
+        L"Caught exception in ... stringValueForXQuery. error:%d", LEVEL_DEBUG};
+    return guarded(logger, texts, false, [&] {
         if (!nodeExistsXQuery(query))
             return false;
         xmldom::NodeListRef list = xmldom::selectNodes(*document_, query);
@@ -193,15 +200,7 @@ bool XMLParser::stringValueForXQuery(const std::wstring& query, std::wstring& va
             return false;
         value = xmldom::text(*node);
         return true;
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_DEBUG, kModule,
-                   L"Caught exception in ... stringValueForXQuery. com error:%x  system error:%d",
-                   hex(e), os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... stringValueForXQuery. error:%d", os::lastError());
-    }
-    return false;
+    });
 }
 
 XmlNode XMLParser::getNodeForXQuery(const std::wstring& query) {
@@ -210,7 +209,10 @@ XmlNode XMLParser::getNodeForXQuery(const std::wstring& query) {
                    L"getNodeForXQuery ... XMLParser not Initialized ...");
         return {};
     }
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... getNodeForXQuery. com error:%x  system error:%d",
+        L"Caught exception in ... getNodeForXQuery. error:%d"};
+    return guarded(logger, texts, XmlNode(), [&]() -> XmlNode {
         if (!nodeExistsXQuery(query))
             return {};
         xmldom::NodeListRef list = xmldom::selectNodes(*document_, query);
@@ -227,15 +229,7 @@ XmlNode XMLParser::getNodeForXQuery(const std::wstring& query) {
                 return {};
             throw;
         }
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... getNodeForXQuery. com error:%x  system error:%d",
-                   hex(e), os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... getNodeForXQuery. error:%d", os::lastError());
-    }
-    return {};
+    });
 }
 
 XmlNodeList XMLParser::getNodeListForXQuery(const std::wstring& query, int* count) {
@@ -246,7 +240,10 @@ XmlNodeList XMLParser::getNodeListForXQuery(const std::wstring& query, int* coun
                    L"getNodeListForXQuery ... XMLParser not Initialized ...");
         return {};
     }
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... getNodeListForXQuery. com error:%x  system error:%d",
+        L"Caught exception in ... getNodeListForXQuery. error:%d"};
+    return guarded(logger, texts, XmlNodeList(), [&]() -> XmlNodeList {
         if (!nodeExistsXQuery(query))
             return {};
         xmldom::NodeListRef list = xmldom::selectNodes(*document_, query);
@@ -255,15 +252,7 @@ XmlNodeList XMLParser::getNodeListForXQuery(const std::wstring& query, int* coun
             *count = n > INT_MAX ? INT_MAX : static_cast<int>(n);
         }
         return XmlNodeList(std::move(list));
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... getNodeListForXQuery. com error:%x  system error:%d",
-                   hex(e), os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... getNodeListForXQuery. error:%d", os::lastError());
-    }
-    return {};
+    });
 }
 
 bool XMLParser::getRootNode(XmlNode& root) {
@@ -272,18 +261,13 @@ bool XMLParser::getRootNode(XmlNode& root) {
         return false;
     }
     // Caught here as well: no failure of the service may reach the caller.
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... getRootNode. com error:%x  system error:%d",
+        L"Caught exception in ... getRootNode. error:%d"};
+    return guarded(logger, texts, false, [&] {
         root = XmlNode(xmldom::documentElement(*document_));
         return true;
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... getRootNode. com error:%x  system error:%d", hex(e),
-                   os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule, L"Caught exception in ... getRootNode. error:%d",
-                   os::lastError());
-    }
-    return false;
+    });
 }
 
 namespace {
@@ -300,24 +284,18 @@ bool addChild(const xmldom::DocumentRef& document, AbstractLogger* logger, const
                    L"addChildToNode ... XMLParser not Initialized ...");
         return false;
     }
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... addChildToNode. com error:%x  system error:%d",
+        child ? L"Caught exception in ... addChildToNode error:%d"
+              : L"Caught exception in ... addChildToNode. error:%d"};
+    return guarded(logger, texts, false, [&] {
         xmldom::NodeRef node = xmldom::createElement(*document, name);
         xmldom::setTypedValue(*node, text);
         xmldom::appendChild(*parent.impl(), *node);
         if (child)
             *child = XmlNode(xmldom::asElement(*node));
         return true;
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... addChildToNode. com error:%x  system error:%d", hex(e),
-                   os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   child ? L"Caught exception in ... addChildToNode error:%d"
-                         : L"Caught exception in ... addChildToNode. error:%d",
-                   os::lastError());
-    }
-    return false;
+    });
 }
 
 }  // namespace
@@ -342,21 +320,16 @@ bool XMLParser::getXMLStringOfNode(const XmlNode& node, std::wstring& xml) {
                    L"getXMLStringOfNode ... XMLParser not Initialized ...");
         return false;
     }
-    try {
+    const FailureTexts texts = {
+        L"Caught exception in ... getXMLStringOfNode. com error:%x  system error:%d",
+        L"Caught exception in ... getXMLStringOfNode. error:%d"};
+    return guarded(logger, texts, false, [&] {
         std::wstring markup;
         if (!xmldom::markup(*node.impl(), markup))
             return false;
         xml = std::move(markup);
         return true;
-    } catch (const xmldom::ServiceError& e) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... getXMLStringOfNode. com error:%x  system error:%d",
-                   hex(e), os::lastError());
-    } catch (...) {
-        libraryLog(logger, LEVEL_WARN, kModule,
-                   L"Caught exception in ... getXMLStringOfNode. error:%d", os::lastError());
-    }
-    return false;
+    });
 }
 
 bool XMLParser::writeXMLToFile(const std::wstring& path) {

@@ -422,6 +422,16 @@ std::string trimmed(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
+// The document takes a newly parsed tree; a failed parse (null) leaves it as it was.
+bool replaceTree(Document& document, xmlDocPtr doc) {
+    if (doc == nullptr)
+        return false;
+    xmlFreeDoc(document.doc);
+    document.doc = doc;
+    document.changed();
+    return true;
+}
+
 }  // namespace
 
 DocumentRef createDocument(bool) {
@@ -461,9 +471,7 @@ bool load(Document& document, const std::wstring& path) {
     std::string bytes(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::read(fd.get(), &bytes[done], bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = posix::readSome(fd.get(), &bytes[done], bytes.size() - done);
         if (n < 0)
             return false;
         if (n == 0)
@@ -472,25 +480,13 @@ bool load(Document& document, const std::wstring& path) {
     }
     bytes.resize(done);
     // The bytes carry their own encoding: a byte-order mark or the declaration.
-    xmlDocPtr doc = parse(bytes.data(), bytes.size(), nullptr, 0);
-    if (doc == nullptr)
-        return false;
-    xmlFreeDoc(document.doc);
-    document.doc = doc;
-    document.changed();
-    return true;
+    return replaceTree(document, parse(bytes.data(), bytes.size(), nullptr, 0));
 }
 
 bool loadXml(Document& document, const std::wstring& xml) {
     // The text is already decoded: any encoding its declaration names is moot.
     std::string bytes = toUtf8(xml);
-    xmlDocPtr doc = parse(bytes.data(), bytes.size(), "UTF-8", XML_PARSE_IGNORE_ENC);
-    if (doc == nullptr)
-        return false;
-    xmlFreeDoc(document.doc);
-    document.doc = doc;
-    document.changed();
-    return true;
+    return replaceTree(document, parse(bytes.data(), bytes.size(), "UTF-8", XML_PARSE_IGNORE_ENC));
 }
 
 NodeListRef selectNodes(Document& document, const std::wstring& query) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "standin_platform.h"
+#include "support/posix_io.h"
 #include "support/unicode.h"
 
 namespace standin {
@@ -82,9 +83,7 @@ bool readFile(const std::wstring& path, size_t limit, std::string& bytes, bool& 
     }
     char buffer[65536];
     while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = zoka::posix::readSome(fd, buffer, sizeof(buffer));
         if (n < 0)
             ok = false;
         if (n <= 0)
@@ -107,16 +106,8 @@ bool appendFile(const std::wstring& path, const std::string& bytes) {
         ::open(zoka::toUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return ::close(fd) == 0 && done == bytes.size();
+    const bool written = zoka::posix::writeAll(fd, bytes) == 0;
+    return ::close(fd) == 0 && written;
 }
 
 void sleepMs(unsigned long ms) {
