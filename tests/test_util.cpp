@@ -7,14 +7,17 @@
 #include <map>
 #include <random>
 
+#include "child_process.h"
 #include "support/platform.h"
+#include "support/unicode.h"
 
 namespace fs = std::filesystem;
 
 namespace testutil {
 
-fs::path fsPath(const std::wstring& path);  // per platform
-std::wstring fromFsPath(const fs::path& path);
+bool isPosix() {
+    return zoka::os::pathSeparator() == L'/';
+}
 
 ScratchDir::ScratchDir(const std::wstring& hint) {
     static std::atomic<unsigned> counter{0};
@@ -34,11 +37,41 @@ ScratchDir::ScratchDir(const std::wstring& hint) {
 }
 
 ScratchDir::~ScratchDir() {
-    if (!path_.empty()) removeTree(path_);
+    if (!path_.empty())
+        removeTree(path_);
 }
 
 std::wstring ScratchDir::file(const std::wstring& name) const {
     return path_ + zoka::os::pathSeparator() + name;
+}
+
+EnvOverride::EnvOverride(const std::vector<std::pair<std::string, std::wstring>>& values) {
+    for (const auto& [name, value] : values)
+        set(name, value);
+}
+
+EnvOverride::~EnvOverride() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+        setEnv(it->first, it->second, it->second.empty());
+}
+
+void EnvOverride::save(const std::string& name) {
+    saved_.emplace_back(name, getEnv(name));
+}
+
+void EnvOverride::set(const std::string& name, const std::wstring& value) {
+    save(name);
+    setEnv(name, value);
+}
+
+void EnvOverride::unset(const std::string& name) {
+    save(name);
+    setEnv(name, L"", true);
+}
+
+TempFolderOverride::TempFolderOverride(const std::wstring& folder) {
+    for (const std::string& name : tempFolderVariables())
+        set(name, folder);
 }
 
 std::string readBytes(const std::wstring& path) {
@@ -77,6 +110,57 @@ std::vector<std::wstring> listFolder(const std::wstring& path) {
     return names;
 }
 
+bool makeFolder(const std::wstring& path) {
+    std::error_code ec;
+    return fs::create_directory(fsPath(path), ec) && !ec;
+}
+
+std::vector<std::wstring> makeFolders(const std::wstring& path) {
+    std::vector<std::wstring> missing;
+    std::error_code ec;
+    for (fs::path p = fsPath(path); !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+        missing.push_back(fromFsPath(p));
+        if (p == p.parent_path())
+            break;
+    }
+    std::vector<std::wstring> made;
+    for (auto it = missing.rbegin(); it != missing.rend() && makeFolder(*it); ++it)
+        made.push_back(*it);
+    return made;
+}
+
+bool copyProgram(const std::wstring& from, const std::wstring& to) {
+    std::error_code ec;
+    fs::copy_file(fsPath(from), fsPath(to), fs::copy_options::overwrite_existing, ec);
+    if (!ec)
+        fs::permissions(fsPath(to), fs::perms(0755), ec);
+    return !ec;
+}
+
+std::string utf16le(const std::wstring& text) {
+    std::string bytes;
+    for (char16_t unit : zoka::toUtf16(text)) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+std::vector<std::wstring> utf16leLines(const std::string& bytes, std::string* rest) {
+    std::u16string units;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (size_t end; (end = units.find(u"\r\n", start)) != std::u16string::npos; start = end + 2)
+        lines.push_back(zoka::fromUtf16(units.substr(start, end - start)));
+    if (rest != nullptr)
+        *rest = bytes.substr(std::min(bytes.size(), start * 2));
+    return lines;
+}
+
 namespace {
 
 std::map<std::string, ChildMain>& children() {
@@ -108,14 +192,34 @@ bool runChildMode(int argc, char** argv, int& exitCode) {
     return true;
 }
 
+std::vector<std::wstring> childModeArguments(const std::vector<std::wstring>& command) {
+    std::vector<std::wstring> args = {L"--child"};
+    args.insert(args.end(), command.begin(), command.end());
+    return args;
+}
+
+std::vector<int> runSelfParallel(const std::vector<std::vector<std::wstring>>& commands) {
+    std::vector<ChildProcess> children(commands.size());
+    for (size_t i = 0; i < commands.size(); ++i)
+        children[i].start(testProgram(), childModeArguments(commands[i]));
+    std::vector<int> codes;
+    for (ChildProcess& child : children)
+        codes.push_back(child.wait().exitCode);  // -1 for one that did not start
+    return codes;
+}
+
 int runSelf(const std::vector<std::wstring>& command) {
     return runSelfParallel({command})[0];
 }
 
+std::wstring programFolder() {
+    const std::wstring self = testProgram();
+    const size_t end = self.rfind(zoka::os::pathSeparator());
+    return end == std::wstring::npos ? L"." : self.substr(0, end);
+}
+
 std::wstring siblingProgram(const std::wstring& baseName) {
-    std::wstring path = programFolder() + zoka::os::pathSeparator() + baseName;
-    if (zoka::os::pathSeparator() == L'\\') path += L".exe";
-    return path;
+    return programFolder() + zoka::os::pathSeparator() + baseName + (isPosix() ? L"" : L".exe");
 }
 
 }  // namespace testutil

@@ -1,11 +1,8 @@
 #include <limits.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
 #include "support/unicode.h"
@@ -15,15 +12,21 @@ namespace fs = std::filesystem;
 
 namespace testutil {
 
-fs::path fsPath(const std::wstring& path) { return fs::u8path(zoka::toUtf8(path)); }
-std::wstring fromFsPath(const fs::path& path) { return zoka::fromUtf8(path.u8string()); }
+fs::path fsPath(const std::wstring& path) {
+    return fs::u8path(zoka::toUtf8(path));
+}
+std::wstring fromFsPath(const fs::path& path) {
+    return zoka::fromUtf8(path.u8string());
+}
 
-std::wstring programFolder() {
+bool underWine() {
+    return false;
+}
+
+std::wstring testProgram() {
     char buffer[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (n <= 0) return L".";
-    std::string path(buffer, static_cast<size_t>(n));
-    return zoka::fromUtf8(path.substr(0, path.rfind('/')));
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    return n > 0 ? zoka::fromUtf8(std::string(buffer, static_cast<size_t>(n))) : std::wstring();
 }
 
 void setEnv(const std::string& name, const std::wstring& value, bool unset) {
@@ -38,16 +41,27 @@ std::wstring getEnv(const std::string& name) {
     return v ? zoka::fromUtf8(v) : std::wstring();
 }
 
-TempFolderOverride::TempFolderOverride(const std::wstring& folder) {
-    const char* v = ::getenv("TMPDIR");
-    had_.push_back(v != nullptr);
-    saved_.emplace_back("TMPDIR", v ? zoka::fromUtf8(v) : std::wstring());
-    setEnv("TMPDIR", folder);
+std::vector<std::string> tempFolderVariables() {
+    return {"TMPDIR"};
 }
 
-TempFolderOverride::~TempFolderOverride() {
-    for (size_t i = 0; i < saved_.size(); ++i)
-        setEnv(saved_[i].first, saved_[i].second, !had_[i]);
+bool unprivilegedCommand(std::wstring& program, std::vector<std::wstring>& args,
+                         std::string& whyNot) {
+    if (::geteuid() != 0) {
+        whyNot = "needs root to switch to an unprivileged user (run the tests as root)";
+        return false;
+    }
+    const char* setpriv = "/usr/bin/setpriv";
+    if (::access(setpriv, X_OK) != 0) {
+        whyNot = "setpriv (util-linux) is not installed";
+        return false;
+    }
+    std::vector<std::wstring> wrapped = {L"--reuid=65534", L"--regid=65534", L"--clear-groups",
+                                         program};
+    wrapped.insert(wrapped.end(), args.begin(), args.end());
+    program = zoka::fromUtf8(setpriv);
+    args = wrapped;
+    return true;
 }
 
 std::vector<std::wstring> childArguments(int argc, char** argv) {
@@ -55,39 +69,6 @@ std::vector<std::wstring> childArguments(int argc, char** argv) {
     for (int i = 2; i < argc; ++i)
         args.push_back(zoka::fromUtf8(argv[i]));
     return args;
-}
-
-std::vector<int> runSelfParallel(const std::vector<std::vector<std::wstring>>& commands) {
-    char self[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-    std::vector<pid_t> pids(commands.size(), -1);
-    if (n > 0) {
-        self[n] = '\0';
-        for (size_t i = 0; i < commands.size(); ++i) {
-            std::vector<std::string> words = {self, "--child"};
-            for (const std::wstring& w : commands[i])
-                words.push_back(zoka::toUtf8(w));
-            std::vector<char*> argv;
-            for (std::string& w : words)
-                argv.push_back(w.data());
-            argv.push_back(nullptr);
-            pid_t pid = -1;
-            if (::posix_spawn(&pid, self, nullptr, nullptr, argv.data(), environ) == 0) {
-                pids[i] = pid;
-            }
-        }
-    }
-    std::vector<int> codes(commands.size(), -1);
-    for (size_t i = 0; i < pids.size(); ++i) {
-        if (pids[i] < 0)
-            continue;
-        int status = 0;
-        while (::waitpid(pids[i], &status, 0) < 0 && errno == EINTR) {
-        }
-        if (WIFEXITED(status))
-            codes[i] = WEXITSTATUS(status);
-    }
-    return codes;
 }
 
 UtcTimeZone::UtcTimeZone() {

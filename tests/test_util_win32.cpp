@@ -12,14 +12,22 @@ namespace fs = std::filesystem;
 
 namespace testutil {
 
-fs::path fsPath(const std::wstring& path) { return fs::path(path); }
-std::wstring fromFsPath(const fs::path& path) { return path.wstring(); }
+fs::path fsPath(const std::wstring& path) {
+    return fs::path(path);
+}
+std::wstring fromFsPath(const fs::path& path) {
+    return path.wstring();
+}
 
-std::wstring programFolder() {
+bool underWine() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::wstring testProgram() {
     wchar_t buffer[MAX_PATH];
-    DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::wstring path(buffer, n);
-    return path.substr(0, path.rfind(L'\\'));
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring();
 }
 
 void setEnv(const std::string& name, const std::wstring& value, bool unset) {
@@ -34,19 +42,14 @@ std::wstring getEnv(const std::string& name) {
     return n == 0 || n >= 32768 ? std::wstring() : std::wstring(buffer, n);
 }
 
-TempFolderOverride::TempFolderOverride(const std::wstring& folder) {
+std::vector<std::string> tempFolderVariables() {
     // GetTempPathW reads TMP first, then TEMP.
-    for (const char* name : {"TMP", "TEMP"}) {
-        std::wstring old = getEnv(name);
-        had_.push_back(!old.empty());
-        saved_.emplace_back(name, old);
-        setEnv(name, folder);
-    }
+    return {"TMP", "TEMP"};
 }
 
-TempFolderOverride::~TempFolderOverride() {
-    for (size_t i = 0; i < saved_.size(); ++i)
-        setEnv(saved_[i].first, saved_[i].second, !had_[i]);
+bool unprivilegedCommand(std::wstring&, std::vector<std::wstring>&, std::string& whyNot) {
+    whyNot = "every process runs as an administrator here (Wine); a filtered token cannot be made";
+    return false;
 }
 
 std::vector<std::wstring> childArguments(int, char**) {
@@ -60,61 +63,6 @@ std::vector<std::wstring> childArguments(int, char**) {
         args.push_back(words[i]);
     ::LocalFree(words);
     return args;
-}
-
-namespace {
-
-// Quotes one word so that CommandLineToArgvW gives it back unchanged.
-std::wstring quoteWord(const std::wstring& word) {
-    if (!word.empty() && word.find_first_of(L" \t\n\v\"") == std::wstring::npos)
-        return word;
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : word) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out.push_back(c);
-    }
-    out.append(2 * backslashes, L'\\');
-    out.push_back(L'"');
-    return out;
-}
-
-}  // namespace
-
-std::vector<int> runSelfParallel(const std::vector<std::vector<std::wstring>>& commands) {
-    wchar_t self[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::vector<HANDLE> processes(commands.size(), nullptr);
-    for (size_t i = 0; length > 0 && length < MAX_PATH && i < commands.size(); ++i) {
-        std::wstring line = quoteWord(self) + L" --child";
-        for (const std::wstring& w : commands[i])
-            line += L" " + quoteWord(w);
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi{};
-        if (::CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                             &pi)) {
-            ::CloseHandle(pi.hThread);
-            processes[i] = pi.hProcess;
-        }
-    }
-    std::vector<int> codes(commands.size(), -1);
-    for (size_t i = 0; i < processes.size(); ++i) {
-        if (processes[i] == nullptr)
-            continue;
-        DWORD code = 0;
-        if (::WaitForSingleObject(processes[i], INFINITE) == WAIT_OBJECT_0 &&
-            ::GetExitCodeProcess(processes[i], &code)) {
-            codes[i] = static_cast<int>(code);
-        }
-        ::CloseHandle(processes[i]);
-    }
-    return codes;
 }
 
 UtcTimeZone::UtcTimeZone() {

@@ -18,16 +18,6 @@ bool onWindows() {
     return kSep == L'\\';
 }
 
-std::wstring join(std::initializer_list<std::wstring> parts) {
-    std::wstring path;
-    for (const std::wstring& part : parts) {
-        if (!path.empty())
-            path += kSep;
-        path += part;
-    }
-    return path;
-}
-
 std::wstring xmlText(const std::wstring& text) {
     std::wstring escaped;
     for (wchar_t c : text) {
@@ -85,103 +75,35 @@ void releaseSerialLock() {
         state.lock.reset();
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string unescape(const std::string& text) {
-    std::string bytes;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            bytes.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else {
-            bytes.push_back(text[i]);
-        }
-    }
-    return bytes;
-}
-
 }  // namespace
 
 std::wstring lockName() {
     return L"Global\\{93156C43-A68F-4665--3998867DB8088E1F}";
 }
 
-std::wstring JournalRecord::get(const std::string& key) const {
-    auto it = values.find(key);
-    return it == values.end() || it->second.empty() ? std::wstring() : it->second.front();
-}
-
 Scene::Scene(const std::wstring& tempName) : outermost_(acquireSerialLock()), scratch_(L"e2e") {
     temp_ = scratch_.file(tempName);
-    makeFolder(temp_);
+    testutil::makeFolder(temp_);
     journal_ = scratch_.file(L"journal.txt");
-    roots_ = programRoots(scratch_.path());
-    if (roots_.shared && outermost_) {
-        // A run that was killed may have left stand-ins in the machine's folders.
-        for (Place place : {Place::Velt, Place::QxBox, Place::QxCore}) {
-            const std::wstring setup = placePath(roots_, place);
-            removeEntry(setup + L".cfg");
-            removeEntry(setup);
-        }
+    places_ = std::make_unique<testutil::StandinPlaces>(scratch_.path());
+    if (roots().shared && outermost_) {
+        std::string otherProgram;  // a run that was killed may have left stand-ins behind
+        places_->clearLeftovers(otherProgram);
     }
 }
 
 Scene::~Scene() {
-    for (auto it = created_.rbegin(); it != created_.rend(); ++it)
-        removeEntry(*it);
+    places_.reset();
     releaseSerialLock();
-}
-
-std::wstring Scene::placePath(const ProgramRoots& roots, Place place) {
-    switch (place) {
-        case Place::Velt:
-            return join(
-                {roots.commonFiles, L"Quenda", L"ZOKA", L"Plimm", L"DrexCore", L"Setup.exe"});
-        case Place::QxBox:
-            return join(
-                {roots.commonFiles, L"Quenda", L"Quenda Desktop Common", L"QXBox", L"Setup.exe"});
-        case Place::QxCore:
-        default:
-            return join(
-                {roots.programFiles, L"Quenda", L"Quenda Loomwork", L"QXCore", L"Setup.exe"});
-    }
-}
-
-bool Scene::makeParents(const std::wstring& base, const std::wstring& relative) {
-    std::wstring path = base;
-    size_t start = 0;
-    for (size_t slash; (slash = relative.find(kSep, start)) != std::wstring::npos;
-         start = slash + 1) {
-        path += kSep + relative.substr(start, slash - start);
-        if (makeFolder(path))
-            created_.push_back(path);
-    }
-    return true;
 }
 
 std::wstring Scene::placeSetup(Place place, const std::vector<Product>& products,
                                const std::string& otherwise) {
-    const std::wstring base = place == Place::QxCore ? roots_.programFiles : roots_.commonFiles;
-    const std::wstring setup = placePath(roots_, place);
-    makeParents(base, setup.substr(base.size() + 1));
-    if (copyProgram(testutil::siblingProgram(L"standin_setup"), setup))
-        created_.push_back(setup);
     std::string rules;
     for (const Product& product : products)
         rules += needle(product) + "=" + product.answer + ";";
-    const std::string cfg = "STANDIN_JOURNAL=" + zoka::toUtf8(journal_) +
-                            "\nSTANDIN_EXIT=" + otherwise + "\nSTANDIN_RULES=" + rules + "\n";
-    if (testutil::writeBytes(setup + L".cfg", cfg))
-        created_.push_back(setup + L".cfg");
+    const std::wstring setup = places_->path(place);
+    places_->install(setup, journal_, otherwise, rules);
     return setup;
 }
 
@@ -213,19 +135,26 @@ std::wstring Scene::writeFile(const std::wstring& name, const std::string& bytes
     return file;
 }
 
+std::vector<EnvChange> tempFolderEnv(const std::wstring& folder) {
+    std::vector<EnvChange> env;
+    for (const std::string& name : testutil::tempFolderVariables())
+        env.push_back({name, folder});
+    return env;
+}
+
 std::vector<EnvChange> Scene::environment() const {
-    return concat<EnvChange>({tempFolderEnv(temp_), roots_.env});
+    return concat<EnvChange>({tempFolderEnv(temp_), roots().env});
 }
 
 RunResult Scene::run(const std::vector<std::wstring>& args, const std::wstring& workDir,
                      std::wstring program) {
     if (program.empty())
         program = testutil::siblingProgram(L"Velkaro");
-    return runProcess(program, args, environment(), workDir);
+    return testutil::runProcess(program, args, {environment(), workDir, true});
 }
 
 bool Scene::start(ChildProcess& child, const std::vector<std::wstring>& args) {
-    return child.start(testutil::siblingProgram(L"Velkaro"), args, environment());
+    return child.start(testutil::siblingProgram(L"Velkaro"), args, {environment(), L"", true});
 }
 
 std::vector<LogLine> Scene::logLines() const {
@@ -233,16 +162,8 @@ std::vector<LogLine> Scene::logLines() const {
     const std::string bytes = testutil::readBytes(temp_ + kSep + L"Velkaro.log");
     if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0)
         return lines;
-    std::u16string units;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    const std::wstring text = zoka::fromUtf16(units);
     const std::wstring sep = L" | ";
-    size_t start = 0;
-    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
-        const std::wstring line = text.substr(start, end - start);
+    for (const std::wstring& line : testutil::utf16leLines(bytes.substr(2))) {
         std::vector<std::wstring> fields;
         size_t from = 0;
         for (int i = 0; i < 9; ++i) {
@@ -277,38 +198,11 @@ std::vector<std::wstring> Scene::logSummary() const {
 }
 
 std::vector<JournalRecord> Scene::journal() const {
-    std::vector<JournalRecord> records;
-    const std::string bytes = testutil::readBytes(journal_);
-    size_t start = 0;
-    JournalRecord* current = nullptr;
-    for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = bytes.substr(start, end - start);
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        const std::string key = line.substr(0, eq);
-        const std::string value = unescape(line.substr(eq + 1));
-        if (key == "record" && value == "begin") {
-            records.emplace_back();
-            current = &records.back();
-        } else if (key == "record") {
-            current = nullptr;
-        } else if (current != nullptr) {
-            current->values[key].push_back(zoka::fromUtf8(value));
-            if (key == "param_hex") {
-                for (size_t i = 0; i + 1 < value.size(); i += 2)
-                    current->param.push_back(
-                        static_cast<char>(hexValue(value[i]) * 16 + hexValue(value[i + 1])));
-            }
-        }
-    }
-    return records;
+    return testutil::readJournal(journal_);
 }
 
 std::vector<std::wstring> Scene::tempEntries() const {
-    std::vector<std::wstring> names = listFolder(temp_);
-    std::sort(names.begin(), names.end());
-    return names;
+    return testutil::listFolder(temp_);
 }
 
 std::string consoleText(const std::vector<std::wstring>& lines) {
@@ -345,6 +239,13 @@ std::vector<std::wstring> usageLog() {
             L"INFO       Velkaro [--uninstallConfigPath=<Path to config XML, default is "
             L"'VelkaroConfig.xml' in same directory as Velkaro executable>] [{-h, -help, --help}]",
             L"INFO Velkaro must be launched with elevated privileges."};
+}
+
+std::vector<std::wstring> helpLog() {
+    return concat<std::wstring>({openingLog(),
+                                 {L"INFO Commandline syntax help was asked. Returning ..."},
+                                 usageLog(),
+                                 closingLog(0)});
 }
 
 Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool qxBox,
@@ -417,45 +318,25 @@ Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool 
             const bool died = p.answer == "die" && !onWindows();
             const int code = p.answer == "die" ? 3 : std::stoi(p.answer);
             const std::wstring c = std::to_wstring(code);
+            const std::wstring veltSays = L"The return code from the Quenda Installer Process is (";
+            const std::wstring qxSays = L"The return code from the QXPIM Setup Process is (";
             enum { Removed, NotFound, Failed } outcome = Failed;
-            if (p.velt) {
-                if (died) {
-                    e.log.push_back(
-                        L"ERROR Failed to get the return code of the VELT Setup "
-                        L"process.Stopping the uninstallation process.");
-                } else if (code == 0) {
-                    e.log.push_back(
-                        L"INFO The return code from the Quenda Installer Process is "
-                        L"(0).Uninstallation successful.");
-                    outcome = Removed;
-                } else if (code == 33) {
-                    e.log.push_back(
-                        L"INFO The return code from the Quenda Installer Process is "
-                        L"(33). Nothing to uninstall.");
-                    outcome = NotFound;
-                } else {
-                    e.log.push_back(
-                        L"ERROR The return code from the Quenda Installer Process is (" + c +
-                        L").Stopping the uninstallation process.");
-                }
+            if (died) {
+                e.log.push_back(L"ERROR Failed to get the return code of the " +
+                                std::wstring(p.velt ? L"VELT" : L"QXPIM") +
+                                L" Setup process.Stopping the uninstallation process.");
+            } else if (code == 0 || (!p.velt && code == 130)) {
+                e.log.push_back(L"INFO " + (p.velt ? veltSays + c + L").Uninstallation successful."
+                                                   : qxSays + c + L"). Successfully uninstalled."));
+                outcome = Removed;
+            } else if (code == (p.velt ? 33 : 135)) {
+                e.log.push_back(L"INFO " + (p.velt ? veltSays + c + L"). Nothing to uninstall."
+                                                   : qxSays + c + L"). Product not installed."));
+                outcome = NotFound;
             } else {
-                if (died) {
-                    e.log.push_back(
-                        L"ERROR Failed to get the return code of the QXPIM Setup "
-                        L"process.Stopping the uninstallation process.");
-                } else if (code == 0 || code == 130) {
-                    e.log.push_back(L"INFO The return code from the QXPIM Setup Process is (" + c +
-                                    L"). Successfully uninstalled.");
-                    outcome = Removed;
-                } else if (code == 135) {
-                    e.log.push_back(
-                        L"INFO The return code from the QXPIM Setup Process is "
-                        L"(135). Product not installed.");
-                    outcome = NotFound;
-                } else {
-                    e.log.push_back(L"ERROR The QXPIM Setup Process return code is (" + c +
-                                    L").Stopping the uninstallation process.");
-                }
+                e.log.push_back(L"ERROR " +
+                                (p.velt ? veltSays : L"The QXPIM Setup Process return code is (") +
+                                c + L").Stopping the uninstallation process.");
             }
             if (outcome == Removed) {
                 both(L"INFO", L"Successfully uninstalled " + triple(p));

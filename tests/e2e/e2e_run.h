@@ -3,24 +3,23 @@
 // roots with setup stand-ins at the family places, a configuration, and what a run of the real
 // program leaves behind (console, exit code, log lines, the stand-ins' journal).
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "e2e/child_process.h"
+#include "child_process.h"
 #include "e2e/e2e_platform.h"
+#include "standin.h"
 #include "sysutil/lock.h"
 #include "test_util.h"
 
 namespace e2e {
 
-/// Where a setup stand-in can stand.
-enum class Place {
-    Velt,    ///< common files \Quenda\ZOKA\Plimm\DrexCore\Setup.exe
-    QxBox,   ///< common files \Quenda\Quenda Desktop Common\QXBox\Setup.exe
-    QxCore,  ///< program files \Quenda\Quenda Loomwork\QXCore\Setup.exe
-};
+using testutil::ChildProcess;
+using testutil::EnvChange;
+using testutil::JournalRecord;
+using testutil::RunResult;
+using Place = testutil::SetupPlace;
 
 /// One product of a configuration, and what its stand-in answers.
 struct Product {
@@ -32,13 +31,6 @@ struct Product {
     std::string answer = "0";  ///< the stand-in's action for it: an exit code, "hang" or "die"
     std::wstring shown() const { return velt ? version : baseVersion; }
     std::wstring key() const { return sapCode + L"_" + version + L"_" + platform; }
-};
-
-/// One record of the stand-ins' journal.
-struct JournalRecord {
-    std::map<std::string, std::vector<std::wstring>> values;
-    std::wstring get(const std::string& key) const;
-    std::string param;  ///< the parameter file's bytes
 };
 
 /// A parsed log line: level and message, plus whether the context columns were the program's.
@@ -84,20 +76,18 @@ public:
     const std::wstring& temp() const { return temp_; }
     const std::wstring& journalPath() const { return journal_; }
     std::wstring path(const std::wstring& name) const { return scratch_.file(name); }
-    const ProgramRoots& roots() const { return roots_; }
-    static std::wstring placePath(const ProgramRoots& roots, Place place);
+    const testutil::ProgramRoots& roots() const { return places_->roots(); }
 
 private:
-    /// Creates the missing folders of `path`'s parent below `base`, remembering them.
-    bool makeParents(const std::wstring& base, const std::wstring& relative);
-
     bool outermost_;  ///< the first scene alive in this process (holds the serial lock)
     testutil::ScratchDir scratch_;
     std::wstring temp_;
     std::wstring journal_;
-    ProgramRoots roots_;
-    std::vector<std::wstring> created_;  ///< files and folders to remove, in creation order
+    std::unique_ptr<testutil::StandinPlaces> places_;  ///< emptied before the lock is let go
 };
+
+/// The variables that make `folder` the program's temporary folder.
+std::vector<EnvChange> tempFolderEnv(const std::wstring& folder);
 
 /// Bytes the console writes for these lines (UTF-8, the platform's line end).
 std::string consoleText(const std::vector<std::wstring>& lines);
@@ -117,6 +107,8 @@ std::vector<std::wstring> openingLog();
 std::vector<std::wstring> closingLog(int returnCode);
 std::vector<std::wstring> usageOut();
 std::vector<std::wstring> usageLog();
+/// The whole log of a run that shows the usage on request.
+std::vector<std::wstring> helpLog();
 
 std::wstring lockName();
 

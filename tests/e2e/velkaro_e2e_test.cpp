@@ -56,7 +56,7 @@ void expectRunMatches(const Scene& scene, const RunResult& result, const Expecte
     expectColumns(scene);
     std::vector<std::wstring> order;
     for (const JournalRecord& record : scene.journal()) {
-        std::wstring param = str(record.param);
+        std::wstring param = str(record.paramBytes);
         size_t open = param.find(L"<SapCode>"), close = param.find(L"</SapCode>");
         order.push_back(open == std::wstring::npos || close == std::wstring::npos
                             ? L"?"
@@ -66,8 +66,32 @@ void expectRunMatches(const Scene& scene, const RunResult& result, const Expecte
     expectOnlyLogsLeft(scene);
 }
 
+// Writes a configuration of the products, runs the program on it and expects the complete run
+// with the given setup programs present.
+void expectCompleteRun(Scene& scene, const std::vector<Product>& products, bool velt, bool qxBox,
+                       bool qxCore) {
+    const std::wstring config = scene.writeConfig(products);
+    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                     expectRun(products, velt, qxBox, qxCore));
+}
+
 std::vector<std::wstring> refusalOut() {
     return {L"Velkaro version is : 2.2.0.8", L"Starting the Velkaro...", L""};
+}
+
+// A run that ends with code 1 before removing anything: the console lines after the opening
+// ones, the error lines before the exit line, and the log lines between the fixed ones.
+void expectRefusal(const Scene& scene, const RunResult& result,
+                   const std::vector<std::wstring>& out, const std::vector<std::wstring>& err,
+                   const std::vector<std::wstring>& log) {
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, consoleText(concat<std::wstring>({refusalOut(), out})));
+    EXPECT_EQ(result.err,
+              consoleText(concat<std::wstring>({err, {L"Velkaro exiting with Return Code (1)"}})));
+    EXPECT_EQ(scene.logSummary(), concat<std::wstring>({openingLog(), log, closingLog(1)}));
+    expectColumns(scene);
+    EXPECT_TRUE(scene.journal().empty());
 }
 
 // ---- help and the command line ---------------------------------------------------------------
@@ -92,11 +116,7 @@ TEST(E2eHelp, EveryHelpFormShowsTheUsageAndEndsWithZero) {
             result.out,
             consoleText(concat<std::wstring>({{L"Velkaro version is : 2.2.0.8"}, usageOut()})));
         EXPECT_EQ(result.err, "");
-        EXPECT_EQ(scene.logSummary(),
-                  concat<std::wstring>({openingLog(),
-                                        {L"INFO Commandline syntax help was asked. Returning ..."},
-                                        usageLog(),
-                                        closingLog(0)}));
+        EXPECT_EQ(scene.logSummary(), helpLog());
         EXPECT_TRUE(scene.journal().empty());
     }
 }
@@ -125,22 +145,13 @@ TEST(E2eOptions, ErrorsAndStrayWordsAreRefusedWithOne) {
     for (const auto& c : cases) {
         SCOPED_TRACE(zoka::toUtf8(c.args.front()));
         Scene scene;
-        RunResult result = scene.run(c.args);
-        ASSERT_TRUE(result.started);
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.out, consoleText(concat<std::wstring>({refusalOut(), usageOut()})));
         std::vector<std::wstring> err;
         if (!c.errorLine.empty())
             err.push_back(c.errorLine);
         err.push_back(L"Missing or Incorrect parameters.");
-        err.push_back(L"Velkaro exiting with Return Code (1)");
-        EXPECT_EQ(result.err, consoleText(err));
-        EXPECT_EQ(scene.logSummary(),
-                  concat<std::wstring>({openingLog(),
-                                        {L"ERROR Missing or Incorrect parameters."},
-                                        usageLog(),
-                                        closingLog(1)}));
-        expectColumns(scene);
+        expectRefusal(
+            scene, scene.run(c.args), usageOut(), err,
+            concat<std::wstring>({{L"ERROR Missing or Incorrect parameters."}, usageLog()}));
     }
 }
 
@@ -149,14 +160,17 @@ TEST(E2eTempFolder, MissingFolderIsCreatedUnusableOneEndsSilently) {
     scene.writeFile(L"plain-file", "x");
     // Created when missing (its parent exists): the log lands in it.
     const std::wstring fresh = scene.path(L"fresh \u00fc");
-    RunResult created = runProcess(testutil::siblingProgram(L"Velkaro"), {L"-?"},
-                                   concat<EnvChange>({tempFolderEnv(fresh), scene.roots().env}));
+    auto runWithTemp = [&scene](const std::wstring& temp) {
+        return testutil::runProcess(
+            testutil::siblingProgram(L"Velkaro"), {L"-?"},
+            {concat<EnvChange>({tempFolderEnv(temp), scene.roots().env}), L"", true});
+    };
+    RunResult created = runWithTemp(fresh);
     EXPECT_EQ(created.exitCode, 0);
     EXPECT_FALSE(testutil::readBytes(fresh + kSep + L"Velkaro.log").empty());
     // Not creatable (below a plain file): code 1 and not a word anywhere.
     const std::wstring blocked = scene.path(L"plain-file") + kSep + L"sub";
-    RunResult refused = runProcess(testutil::siblingProgram(L"Velkaro"), {L"-?"},
-                                   concat<EnvChange>({tempFolderEnv(blocked), scene.roots().env}));
+    RunResult refused = runWithTemp(blocked);
     ASSERT_TRUE(refused.started);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.out, "");
@@ -166,18 +180,11 @@ TEST(E2eTempFolder, MissingFolderIsCreatedUnusableOneEndsSilently) {
 // ---- the configuration path ------------------------------------------------------------------
 
 void expectMissingConfig(const Scene& scene, const RunResult& result, const std::wstring& path) {
-    ASSERT_TRUE(result.started);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, consoleText(concat<std::wstring>({refusalOut(), usageOut()})));
-    EXPECT_EQ(result.err, consoleText({L"Missing UninstallConfig : " + path,
-                                       L"Missing or Incorrect parameters.",
-                                       L"Velkaro exiting with Return Code (1)"}));
-    EXPECT_EQ(scene.logSummary(),
-              concat<std::wstring>({openingLog(),
-                                    {L"ERROR Missing UninstallConfig (" + path + L")",
-                                     L"ERROR Missing or Incorrect parameters."},
-                                    usageLog(),
-                                    closingLog(1)}));
+    expectRefusal(scene, result, usageOut(),
+                  {L"Missing UninstallConfig : " + path, L"Missing or Incorrect parameters."},
+                  concat<std::wstring>({{L"ERROR Missing UninstallConfig (" + path + L")",
+                                         L"ERROR Missing or Incorrect parameters."},
+                                        usageLog()}));
 }
 
 TEST(E2eConfigPath, MissingFileOrFolderIsRefused) {
@@ -200,9 +207,9 @@ TEST(E2eConfigPath, MissingFileOrFolderIsRefused) {
 TEST(E2eConfigPath, DefaultPathBesideTheProgram) {
     Scene scene;
     const std::wstring folder = scene.path(L"bin \u00fc");
-    makeFolder(folder);
+    testutil::makeFolder(folder);
     const std::wstring program = folder + kSep + L"Velkaro" + (kSep == L'\\' ? L".exe" : L"");
-    ASSERT_TRUE(copyProgram(testutil::siblingProgram(L"Velkaro"), program));
+    ASSERT_TRUE(testutil::copyProgram(testutil::siblingProgram(L"Velkaro"), program));
     const std::wstring expectedPath = folder + kSep + L"VelkaroConfig.xml";
 
     // No configuration beside it yet: the default path is the one reported.
@@ -228,8 +235,8 @@ TEST(E2eConfigPath, RelativePathIsTakenFromTheWorkingFolder) {
     Scene scene;
     const std::vector<Product> products = {qx(L"REL", "0")};
     scene.placeSetup(Place::QxBox, products);
-    makeFolder(scene.path(L"work"));
-    makeFolder(scene.path(L"work") + kSep + L"cfg");
+    testutil::makeFolder(scene.path(L"work"));
+    testutil::makeFolder(scene.path(L"work") + kSep + L"cfg");
     testutil::writeBytes(scene.path(L"work") + kSep + L"cfg" + kSep + L"c.xml",
                          testutil::readBytes(scene.writeConfig(products)));
     RunResult result = scene.run({L"--uninstallConfigPath=cfg" + std::wstring(1, kSep) + L"c.xml"},
@@ -246,22 +253,13 @@ TEST(E2eRefusal, WithoutAdministratorRights) {
     std::wstring program = testutil::siblingProgram(L"Velkaro");
     std::vector<std::wstring> args = {L"--uninstallConfigPath=" + config};
     std::string whyNot;
-    if (!unprivilegedCommand(program, args, whyNot))
+    if (!testutil::unprivilegedCommand(program, args, whyNot))
         GTEST_SKIP() << whyNot;
     openFolderToEveryone(scene.temp());
-    RunResult result = scene.run(args, L"", program);
-    ASSERT_TRUE(result.started);
-    EXPECT_EQ(result.exitCode, 1);
     // The refusal is on standard output, its exit line on standard error.
-    EXPECT_EQ(result.out,
-              consoleText(concat<std::wstring>(
-                  {refusalOut(), {L"", L"Velkaro not launched with Admin privileges."}})));
-    EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
-    EXPECT_EQ(
-        scene.logSummary(),
-        concat<std::wstring>(
-            {openingLog(), {L"ERROR Velkaro not launched with Admin privileges."}, closingLog(1)}));
-    EXPECT_TRUE(scene.journal().empty());
+    expectRefusal(scene, scene.run(args, L"", program),
+                  {L"", L"Velkaro not launched with Admin privileges."}, {},
+                  {L"ERROR Velkaro not launched with Admin privileges."});
 }
 
 TEST(E2eRefusal, AnotherInstanceHoldingTheLock) {
@@ -273,24 +271,14 @@ TEST(E2eRefusal, AnotherInstanceHoldingTheLock) {
         scene.placeSetup(Place::Velt, products);
         korr::VRXSemaphoreLock other(lockName());
         ASSERT_TRUE(other.lock());
-        RunResult result = scene.run({L"--uninstallConfigPath=" + config});
-        ASSERT_TRUE(result.started);
-        EXPECT_EQ(result.exitCode, 1);
         // No console line of its own: the reason is only in the log.
-        EXPECT_EQ(result.out, consoleText(refusalOut()));
-        EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
-        EXPECT_EQ(scene.logSummary(),
-                  concat<std::wstring>({openingLog(),
-                                        {L"ERROR Another instance of Velkaro is already running."},
-                                        closingLog(1)}));
-        EXPECT_TRUE(scene.journal().empty());
+        expectRefusal(scene, scene.run({L"--uninstallConfigPath=" + config}), {}, {},
+                      {L"ERROR Another instance of Velkaro is already running."});
     }
     // Once the holder lets go, the next run goes ahead.
     Scene scene;
-    const std::wstring config = scene.writeConfig(products);
     scene.placeSetup(Place::Velt, products);
-    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                     expectRun(products, true, false, false));
+    expectCompleteRun(scene, products, true, false, false);
 }
 
 // The first instance hangs inside a setup program: a second one is turned away; once the first
@@ -315,25 +303,20 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
     {
         Scene second;
         const std::wstring config2 = second.writeConfig({velt(L"SECOND", "0")});
-        RunResult result = second.run({L"--uninstallConfigPath=" + config2});
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.out, consoleText(refusalOut()));
-        EXPECT_EQ(second.logSummary(),
-                  concat<std::wstring>({openingLog(),
-                                        {L"ERROR Another instance of Velkaro is already running."},
-                                        closingLog(1)}));
+        expectRefusal(second, second.run({L"--uninstallConfigPath=" + config2}), {}, {},
+                      {L"ERROR Another instance of Velkaro is already running."});
     }
 
+    // The setup program holds the instance's inherited output files: both end before the
+    // instance's output folder is removed.
     instance.kill();
-    instance.wait();
     EXPECT_TRUE(killProcessId(standinPid));
+    instance.wait();
 
     Scene third;
     const std::vector<Product> products = {velt(L"AFTER", "0")};
-    const std::wstring config3 = third.writeConfig(products);
     third.placeSetup(Place::Velt, products);
-    expectRunMatches(third, third.run({L"--uninstallConfigPath=" + config3}),
-                     expectRun(products, true, false, false));
+    expectCompleteRun(third, products, true, false, false);
 }
 
 // ---- configurations that cannot be used ------------------------------------------------------
@@ -343,16 +326,8 @@ TEST(E2eConfig, UnloadableDocumentStopsWithOne) {
     Scene scene;
     const std::wstring config = scene.writeFile(L"bad.xml", "<ZephUninstallXML><UninstallInfo>");
     scene.placeSetup(Place::Velt, {});
-    RunResult result = scene.run({L"--uninstallConfigPath=" + config});
-    ASSERT_TRUE(result.started);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out,
-              consoleText(concat<std::wstring>({refusalOut(), {L"Initialize with XML failed!"}})));
-    EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
-    EXPECT_EQ(scene.logSummary(),
-              concat<std::wstring>(
-                  {openingLog(), {L"ERROR Initialize with XML failed!"}, closingLog(1)}));
-    EXPECT_TRUE(scene.journal().empty());
+    expectRefusal(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                  {L"Initialize with XML failed!"}, {}, {L"ERROR Initialize with XML failed!"});
 }
 
 TEST(E2eConfig, ProductWithAMissingFieldStopsWithOne) {
@@ -397,16 +372,9 @@ TEST(E2eConfig, ProductWithAMissingFieldStopsWithOne) {
         const std::wstring config = scene.writeFile(L"c.xml", c.xml);
         scene.placeSetup(Place::Velt, {});
         scene.placeSetup(Place::QxBox, {});
-        RunResult result = scene.run({L"--uninstallConfigPath=" + config});
-        ASSERT_TRUE(result.started);
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(
-            result.out,
-            consoleText(concat<std::wstring>(
-                {refusalOut(), {L"Failed to parse the products uninstall info ..." + c.out}})));
-        EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (1)"}));
-        EXPECT_EQ(scene.logSummary(), concat<std::wstring>({openingLog(), c.log, closingLog(1)}));
-        EXPECT_TRUE(scene.journal().empty()) << "nothing is removed from a half-read list";
+        // Nothing is removed from a half-read list.
+        expectRefusal(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                      {L"Failed to parse the products uninstall info ..." + c.out}, {}, c.log);
     }
 }
 
@@ -416,9 +384,7 @@ TEST(E2eRun, EmptyProductListEndsWithZero) {
     REQUIRE_ADMIN();
     Scene scene;
     scene.placeSetup(Place::Velt, {});
-    const std::wstring config = scene.writeConfig({});
-    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                     expectRun({}, true, false, false));
+    expectCompleteRun(scene, {}, true, false, false);
     EXPECT_TRUE(scene.journal().empty());
 }
 
@@ -446,7 +412,7 @@ TEST(E2eRun, EveryAnswerOfBothFamilies) {
     for (const JournalRecord& record : records) {
         const bool isVelt = record.get("family") == L"VELT";
         SCOPED_TRACE(zoka::toUtf8(record.get("program")));
-        const std::vector<std::wstring> args = record.values.at("arg");
+        const std::vector<std::wstring> args = record.args();
         const std::wstring param = record.get("param");
         EXPECT_EQ(record.get("program"), isVelt ? veltSetup : qxSetup);
         EXPECT_EQ(
@@ -455,18 +421,19 @@ TEST(E2eRun, EveryAnswerOfBothFamilies) {
         EXPECT_EQ(record.get("param_status"), L"ok");
         if (isVelt) {
             EXPECT_EQ(args, (std::vector<std::wstring>{veltSetup, L"--deploymentFile=" + param}));
-            EXPECT_EQ(record.param.rfind("<Deployment>", 0), 0u) << record.param;
+            EXPECT_EQ(record.paramBytes.rfind("<Deployment>", 0), 0u) << record.paramBytes;
         } else {
             EXPECT_EQ(args, (std::vector<std::wstring>{qxSetup, L"--uninstall=1",
                                                        L"--driverXML=" + param}));
-            const size_t sap = record.param.find("<SapCode>");
-            const size_t platform = record.param.find("<Platform>win64</Platform>");
-            const size_t base = record.param.find("<BaseVersion>2.0</BaseVersion>");
-            EXPECT_NE(record.param.find("<DriverInfo>"), std::string::npos) << record.param;
+            const size_t sap = record.paramBytes.find("<SapCode>");
+            const size_t platform = record.paramBytes.find("<Platform>win64</Platform>");
+            const size_t base = record.paramBytes.find("<BaseVersion>2.0</BaseVersion>");
+            EXPECT_NE(record.paramBytes.find("<DriverInfo>"), std::string::npos)
+                << record.paramBytes;
             EXPECT_TRUE(sap < platform && platform < base && base != std::string::npos)
-                << record.param;
+                << record.paramBytes;
         }
-        if (record.values.count("cmdline")) {  // Windows: the exact command line
+        if (record.has("cmdline")) {  // Windows: the exact command line
             EXPECT_EQ(record.get("cmdline"),
                       isVelt
                           ? L"\"" + veltSetup + L"\" --deploymentFile=\"" + param + L"\" "
@@ -512,9 +479,7 @@ TEST(E2eRun, MissingFamilyPrograms) {
             scene.placeSetup(Place::Velt, products);
         if (c.qx)
             scene.placeSetup(Place::QxBox, products);
-        const std::wstring config = scene.writeConfig(products);
-        expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                         expectRun(products, c.velt, c.qx, false));
+        expectCompleteRun(scene, products, c.velt, c.qx, false);
     }
 }
 
@@ -524,9 +489,7 @@ TEST(E2eRun, QxFallbackLocation) {
     {
         Scene scene;
         const std::wstring core = scene.placeSetup(Place::QxCore, products);
-        const std::wstring config = scene.writeConfig(products);
-        expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                         expectRun(products, false, false, true));
+        expectCompleteRun(scene, products, false, false, true);
         ASSERT_EQ(scene.journal().size(), 1u);
         EXPECT_EQ(scene.journal()[0].get("program"), core);
     }
@@ -535,9 +498,7 @@ TEST(E2eRun, QxFallbackLocation) {
         Scene scene;
         const std::wstring box = scene.placeSetup(Place::QxBox, products);
         scene.placeSetup(Place::QxCore, products);
-        const std::wstring config = scene.writeConfig(products);
-        expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                         expectRun(products, false, true, false));
+        expectCompleteRun(scene, products, false, true, false);
         ASSERT_EQ(scene.journal().size(), 1u);
         EXPECT_EQ(scene.journal()[0].get("program"), box);
     }
@@ -566,9 +527,7 @@ TEST(E2eRun, PercentAndNonAsciiTextsStayText) {
         velt(L"\u0416\u0416", "1", L"2", L"&<amp>")};
     scene.placeSetup(Place::Velt, products);
     scene.placeSetup(Place::QxBox, products);
-    const std::wstring config = scene.writeConfig(products);
-    expectRunMatches(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                     expectRun(products, true, true, false));
+    expectCompleteRun(scene, products, true, true, false);
 }
 
 TEST(E2eRun, TemporaryFolderWithSpacesAndNonAscii) {

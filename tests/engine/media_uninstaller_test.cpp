@@ -16,13 +16,9 @@
 namespace {
 
 using enginetest::SetupPrograms;
-using enginetest::StandinRecord;
+using testutil::JournalRecord;
 using velkaro::MediaUninstaller;
 using velkaro::UninstallProduct;
-
-#define REQUIRE_USABLE(setup) \
-    if (!(setup).usable())    \
-    GTEST_SKIP() << (setup).reason()
 
 UninstallProduct veltProduct(const std::wstring& sap, const std::wstring& deployment) {
     UninstallProduct p;
@@ -133,7 +129,6 @@ struct Removal {
                           : media.uninstallQXMedia(product, foundOnSystem);
             runFolder = media.tempFolderPath;
             created = media.tempFolderCreated;
-            program = velt ? media.veltSetupPath : media.qxSetupPath;
         }
         lines = log.lines;
         records = setup.records();
@@ -143,9 +138,8 @@ struct Removal {
     bool foundOnSystem = true;
     bool created = false;
     std::wstring runFolder;
-    std::wstring program;
     std::vector<configtest::LogLine> lines;
-    std::vector<StandinRecord> records;
+    std::vector<JournalRecord> records;
     std::vector<std::wstring> leftovers;
 };
 
@@ -172,6 +166,38 @@ void expectVerdictLine(const Removal& removal, zoka::LogLevel level, const std::
     EXPECT_EQ(ours, std::vector<std::wstring>{text});
 }
 
+/// What every removal against an installed stand-in must do: give the verdict of the case,
+/// clean up, and launch the family's program once with a fresh file in the run folder. The
+/// journal record of that launch.
+JournalRecord expectOneLaunch(const SetupPrograms& setup, const Removal& removal,
+                              const RemovalCase& c, bool velt) {
+    EXPECT_EQ(removal.result, c.result);
+    EXPECT_EQ(removal.foundOnSystem, c.foundOnSystem);
+    expectVerdictLine(removal, c.level, c.message);
+    expectCleanedUp(removal, setup);
+    EXPECT_EQ(removal.records.size(), 1u);
+    if (removal.records.size() != 1)
+        return JournalRecord();
+    const JournalRecord& record = removal.records[0];
+    const std::wstring program = velt ? setup.veltPath() : setup.qxBoxPath();
+    const std::wstring file = record.get("param");
+    EXPECT_EQ(parentOf(file), removal.runFolder);
+    EXPECT_TRUE(isGuidName(nameOf(file))) << zoka::toUtf8(file);
+    EXPECT_EQ(record.get("family"), velt ? L"VELT" : L"QX");
+    const std::wstring option = velt ? L"--deploymentFile=" : L"--driverXML=";
+    const std::vector<std::wstring> args =
+        velt ? std::vector<std::wstring>{program, option + file}
+             : std::vector<std::wstring>{program, L"--uninstall=1", option + file};
+    EXPECT_EQ(record.args(), args);
+    EXPECT_EQ(record.get("cwd"), parentOf(program));
+    if (!testutil::isPosix()) {
+        EXPECT_EQ(record.get("cmdline"), L"\"" + program + L"\" " +
+                                             (velt ? L"" : L"--uninstall=1 ") + option + L"\"" +
+                                             file + L"\" ");
+    }
+    return record;
+}
+
 TEST(VeltRemoval, MapsEveryExitCodeAndPassesTheDeploymentFile) {
     const std::wstring fail = L"Stopping the uninstallation process.";
     const RemovalCase cases[] = {
@@ -185,7 +211,7 @@ TEST(VeltRemoval, MapsEveryExitCodeAndPassesTheDeploymentFile) {
          L"The return code from the Quenda Installer Process is (135)." + fail},
         // Only the low 8 bits of an exit status reach a POSIX parent.
         {"0xC0000005", false, true, zoka::LEVEL_ERROR,
-         enginetest::isPosix()
+         testutil::isPosix()
              ? L"The return code from the Quenda Installer Process is (5)." + fail
              : L"The return code from the Quenda Installer Process is (-1073741819)." + fail},
     };
@@ -198,26 +224,9 @@ TEST(VeltRemoval, MapsEveryExitCodeAndPassesTheDeploymentFile) {
         REQUIRE_USABLE(setup);
         setup.install(setup.veltPath(), c.exitCode);
         Removal removal(setup, veltProduct(L"VEL", deployment), true);
-        EXPECT_EQ(removal.result, c.result);
-        EXPECT_EQ(removal.foundOnSystem, c.foundOnSystem);
-        expectVerdictLine(removal, c.level, c.message);
-        expectCleanedUp(removal, setup);
-
-        ASSERT_EQ(removal.records.size(), 1u);
-        const StandinRecord& record = removal.records[0];
-        std::wstring file = record.value("param");
-        EXPECT_EQ(parentOf(file), removal.runFolder);
-        EXPECT_TRUE(isGuidName(nameOf(file))) << zoka::toUtf8(file);
-        EXPECT_EQ(record.value("family"), L"VELT");
-        EXPECT_EQ(record.value("param_status"), L"ok");
+        const JournalRecord record = expectOneLaunch(setup, removal, c, true);
+        EXPECT_EQ(record.get("param_status"), L"ok");
         EXPECT_EQ(record.paramBytes, zoka::toUtf8(deployment));
-        EXPECT_EQ(record.args,
-                  (std::vector<std::wstring>{setup.veltPath(), L"--deploymentFile=" + file}));
-        EXPECT_EQ(record.value("cwd"), parentOf(setup.veltPath()));
-        if (!enginetest::isPosix()) {
-            EXPECT_EQ(record.value("cmdline"),
-                      L"\"" + setup.veltPath() + L"\" --deploymentFile=\"" + file + L"\" ");
-        }
     }
 }
 
@@ -233,8 +242,8 @@ TEST(QxRemoval, MapsEveryExitCodeAndPassesTheDriverDocument) {
         {"33", false, true, zoka::LEVEL_ERROR,
          L"The QXPIM Setup Process return code is (33)." + fail},
         {"-1", false, true, zoka::LEVEL_ERROR,
-         enginetest::isPosix() ? L"The QXPIM Setup Process return code is (255)." + fail
-                               : L"The QXPIM Setup Process return code is (-1)." + fail},
+         testutil::isPosix() ? L"The QXPIM Setup Process return code is (255)." + fail
+                             : L"The QXPIM Setup Process return code is (-1)." + fail},
     };
     for (const RemovalCase& c : cases) {
         SCOPED_TRACE(c.exitCode);
@@ -243,25 +252,7 @@ TEST(QxRemoval, MapsEveryExitCodeAndPassesTheDriverDocument) {
         setup.install(setup.qxBoxPath(), c.exitCode);
         // An empty platform still gets its element.
         Removal removal(setup, qxProduct(L"QXS", L"", L"18.0"), false);
-        EXPECT_EQ(removal.result, c.result);
-        EXPECT_EQ(removal.foundOnSystem, c.foundOnSystem);
-        expectVerdictLine(removal, c.level, c.message);
-        expectCleanedUp(removal, setup);
-
-        ASSERT_EQ(removal.records.size(), 1u);
-        const StandinRecord& record = removal.records[0];
-        std::wstring file = record.value("param");
-        EXPECT_EQ(parentOf(file), removal.runFolder);
-        EXPECT_TRUE(isGuidName(nameOf(file)));
-        EXPECT_EQ(record.value("family"), L"QX");
-        EXPECT_EQ(record.args, (std::vector<std::wstring>{setup.qxBoxPath(), L"--uninstall=1",
-                                                          L"--driverXML=" + file}));
-        EXPECT_EQ(record.value("cwd"), parentOf(setup.qxBoxPath()));
-        if (!enginetest::isPosix()) {
-            EXPECT_EQ(
-                record.value("cmdline"),
-                L"\"" + setup.qxBoxPath() + L"\" --uninstall=1 --driverXML=\"" + file + L"\" ");
-        }
+        const JournalRecord record = expectOneLaunch(setup, removal, c, false);
 
         // The driver document, read back through the XML service.
         testutil::ScratchDir dir(L"driver");
@@ -300,7 +291,7 @@ TEST(QxRemoval, MarkupCharactersReachTheDriverFileEscaped) {
     EXPECT_TRUE(removal.result);
     ASSERT_EQ(removal.records.size(), 1u);
     const std::string& bytes = removal.records[0].paramBytes;
-    if (enginetest::runningUnderWine()) {
+    if (testutil::underWine()) {
         // Wine's MSXML does not escape an element's typed value: it takes the text as markup,
         // and this one, which does not parse, leaves the element empty (Wine 8.0). Accepted
         // too: the characters verbatim. Real MSXML, like libxml2, writes them escaped.
@@ -335,13 +326,13 @@ TEST(Removal, TwoProductsShareOneRunFolderWithTwoFiles) {
     auto records = setup.records();
     ASSERT_EQ(records.size(), 3u);
     // An empty deployment still gives a (zero-length) file and a launch.
-    EXPECT_EQ(records[0].value("param_status"), L"ok");
+    EXPECT_EQ(records[0].get("param_status"), L"ok");
     EXPECT_EQ(records[0].paramBytes, "");
     EXPECT_EQ(records[1].paramBytes, "<Deployment/>");
     std::vector<std::wstring> files;
     for (const auto& r : records) {
-        files.push_back(r.value("param"));
-        EXPECT_EQ(parentOf(r.value("param")), runFolder);
+        files.push_back(r.get("param"));
+        EXPECT_EQ(parentOf(r.get("param")), runFolder);
     }
     EXPECT_NE(files[0], files[1]);
     EXPECT_NE(files[1], files[2]);
@@ -370,7 +361,7 @@ TEST(Removal, LaunchFailuresAreFailures) {
                                      std::filesystem::perm_options::remove);
     };
     auto keep = [](SetupPrograms&, const std::wstring&) {};
-    const bool posix = enginetest::isPosix();
+    const bool posix = testutil::isPosix();
     const Case cases[] = {
         {"VELT program vanished", true, false, vanish, "exit",
          L"Failed to launch the VELT Setup process." + stop, false},

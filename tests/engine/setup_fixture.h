@@ -6,71 +6,57 @@
 // Windows: the shell's real program-files folders (under Wine, the prefix's "C:\Program
 // Files\..."); only what the fixture created is removed again.
 
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "standin.h"
 #include "test_util.h"
 
+/// Skips the test when the fixture's places cannot be used.
+#define REQUIRE_USABLE(setup) \
+    if (!(setup).usable())    \
+    GTEST_SKIP() << (setup).reason()
+
 namespace enginetest {
-
-/// True on the POSIX build ('/' separator).
-bool isPosix();
-/// True when the Windows build runs under Wine.
-bool runningUnderWine();
-
-/// One run of the stand-in, as its journal recorded it.
-struct StandinRecord {
-    std::map<std::string, std::wstring> values;  // the last value of each key
-    std::vector<std::wstring> args;              // argv[0] first
-    std::string paramBytes;                      // the parameter file's bytes
-    std::wstring value(const std::string& key) const;
-};
 
 class SetupPrograms {
 public:
     SetupPrograms();
-    ~SetupPrograms();
-    SetupPrograms(const SetupPrograms&) = delete;
-    SetupPrograms& operator=(const SetupPrograms&) = delete;
 
     /// False (with a reason) when the candidate places cannot be used; the test should skip.
     bool usable() const { return reason_.empty(); }
     const std::string& reason() const { return reason_; }
 
-    /// The three candidate places, spelled out independently of the code under test.
-    std::wstring veltPath() const;
-    std::wstring qxBoxPath() const;
-    std::wstring qxCorePath() const;
+    /// The three candidate places.
+    std::wstring veltPath() const { return places_.path(testutil::SetupPlace::Velt); }
+    std::wstring qxBoxPath() const { return places_.path(testutil::SetupPlace::QxBox); }
+    std::wstring qxCorePath() const { return places_.path(testutil::SetupPlace::QxCore); }
 
     /// Copies the stand-in to `path` with a configuration that journals into journal() and
     /// answers with `exitCode`, or by the rules "needle=code;..." when given, or in `mode`.
     void install(const std::wstring& path, const std::string& exitCode = "0",
-                 const std::string& rules = "", const std::string& mode = "exit");
+                 const std::string& rules = "", const std::string& mode = "exit") {
+        places_.install(path, journal(), exitCode, rules, mode);
+    }
     /// Puts a folder where a program is expected.
-    void installFolder(const std::wstring& path);
+    void installFolder(const std::wstring& path) { places_.installFolder(path); }
     /// Removes an installed program (and its configuration).
-    void uninstall(const std::wstring& path);
+    void uninstall(const std::wstring& path) { places_.uninstall(path); }
 
     std::wstring journal() const { return scratch_.file(L"journal.txt"); }
-    std::vector<StandinRecord> records() const;
+    std::vector<testutil::JournalRecord> records() const {
+        return testutil::readJournal(journal());
+    }
 
     /// A folder to serve as the user's temporary folder during the test.
     std::wstring tempFolder() const { return scratch_.file(L"tmp"); }
     /// Entries left in tempFolder().
-    std::vector<std::wstring> tempLeftovers() const;
+    std::vector<std::wstring> tempLeftovers() const { return testutil::listFolder(tempFolder()); }
 
 private:
-    void createFolders(const std::wstring& folder);
-
     testutil::ScratchDir scratch_{L"engine"};
-    std::wstring commonBase_;   // the common program files folder
-    std::wstring programBase_;  // the program files folder
-    std::vector<std::wstring> createdFolders_;
-    std::vector<std::wstring> placed_;
-    std::vector<std::pair<std::string, std::wstring>> savedEnv_;
-    std::vector<bool> hadEnv_;
+    testutil::EnvOverride env_;
+    testutil::StandinPlaces places_{scratch_.path()};
     std::string reason_;
 };
 

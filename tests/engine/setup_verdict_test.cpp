@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/setup_verdict.h"
 #include "logging/format.h"
@@ -16,10 +19,10 @@ struct VerdictCase {
     uint32_t exitCode;
     RemovalOutcome outcome;
     zoka::LogLevel level;
-    const wchar_t* text;  // the message as logged, exit code applied
+    std::wstring text;  // the message as logged, exit code applied
 };
 
-const VerdictCase kCases[] = {
+const VerdictCase kExitCases[] = {
     // VELT
     {"VELT", korr::LAUNCH_OK, 0, RemovalOutcome::Removed, zoka::LEVEL_INFO,
      L"The return code from the Quenda Installer Process is (0).Uninstallation successful."},
@@ -34,15 +37,6 @@ const VerdictCase kCases[] = {
     {"VELT", korr::LAUNCH_OK, 0xC0000005u, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
      L"The return code from the Quenda Installer Process is (-1073741819).Stopping the "
      L"uninstallation process."},
-    {"VELT", korr::LAUNCH_NOT_STARTED, 0, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to launch the VELT Setup process.Stopping the uninstallation process."},
-    {"VELT", korr::LAUNCH_CREATE_FAILED, 0, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to create the VELT Setup process.Stopping the uninstallation process."},
-    {"VELT", korr::LAUNCH_NO_EXIT_CODE, 33, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to get the return code of the VELT Setup process.Stopping the uninstallation "
-     L"process."},
-    {"VELT", static_cast<korr::LaunchResult>(7), 0, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to launch the VELT Setup process.Stopping the uninstallation process."},
     // QX
     {"QX", korr::LAUNCH_OK, 0, RemovalOutcome::Removed, zoka::LEVEL_INFO,
      L"The return code from the QXPIM Setup Process is (0). Successfully uninstalled."},
@@ -54,19 +48,34 @@ const VerdictCase kCases[] = {
      L"The QXPIM Setup Process return code is (33).Stopping the uninstallation process."},
     {"QX", korr::LAUNCH_OK, 0xFFFFFFFFu, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
      L"The QXPIM Setup Process return code is (-1).Stopping the uninstallation process."},
-    {"QX", korr::LAUNCH_NOT_STARTED, 0, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to launch the QXPIM Setup process.Stopping the uninstallation process."},
-    {"QX", korr::LAUNCH_CREATE_FAILED, 130, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to create the QXPIM Setup process.Stopping the uninstallation process."},
-    {"QX", korr::LAUNCH_NO_EXIT_CODE, 0, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to get the return code of the QXPIM Setup process.Stopping the uninstallation "
-     L"process."},
-    {"QX", static_cast<korr::LaunchResult>(-1), 0, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-     L"Failed to launch the QXPIM Setup process.Stopping the uninstallation process."},
 };
 
+// Every launch that failed, for both families, whatever exit code was left behind.
+std::vector<VerdictCase> allCases() {
+    std::vector<VerdictCase> cases(std::begin(kExitCases), std::end(kExitCases));
+    const std::pair<korr::LaunchResult, const wchar_t*> failures[] = {
+        {korr::LAUNCH_NOT_STARTED, L"Failed to launch the "},
+        {korr::LAUNCH_CREATE_FAILED, L"Failed to create the "},
+        {korr::LAUNCH_NO_EXIT_CODE, L"Failed to get the return code of the "},
+        // Results outside the known set count as a launch that never happened.
+        {static_cast<korr::LaunchResult>(7), L"Failed to launch the "},
+        {static_cast<korr::LaunchResult>(-1), L"Failed to launch the "},
+    };
+    for (const char* family : {"VELT", "QX"}) {
+        const std::wstring setup = std::string(family) == "VELT" ? L"VELT" : L"QXPIM";
+        for (const auto& [launch, failed] : failures) {
+            for (uint32_t code : {0u, 33u, 130u}) {
+                cases.push_back(
+                    {family, launch, code, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
+                     failed + setup + L" Setup process.Stopping the uninstallation process."});
+            }
+        }
+    }
+    return cases;
+}
+
 TEST(SetupVerdict, MapsEveryLaunchResultAndExitCode) {
-    for (const VerdictCase& c : kCases) {
+    for (const VerdictCase& c : allCases()) {
         SCOPED_TRACE(std::string(c.family) + " launch " + std::to_string(c.launch) + " code " +
                      std::to_string(c.exitCode));
         SetupVerdict verdict = std::string(c.family) == "VELT"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -19,29 +20,12 @@ using zoka::logfile::CrossProcessLock;
 
 const std::string kMark = "\xFF\xFE";
 
-std::string utf16le(const std::wstring& text) {
-    std::string bytes;
-    for (char16_t unit : zoka::toUtf16(text)) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
-}
+using testutil::utf16le;
 
 // The lines of a log file after its byte-order mark, without their CR LF.
 std::vector<std::wstring> readLines(const std::wstring& path) {
     const std::string bytes = testutil::readBytes(path);
-    std::u16string units;
-    for (size_t i = kMark.size(); i + 1 < bytes.size(); i += 2) {
-        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    std::vector<std::wstring> lines;
-    size_t start = 0;
-    for (size_t end; (end = units.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-        lines.push_back(zoka::fromUtf16(units.substr(start, end - start)));
-    }
-    return lines;
+    return testutil::utf16leLines(bytes.substr(std::min(bytes.size(), kMark.size())));
 }
 
 // The part of a line after its time stamp.
@@ -58,6 +42,11 @@ std::wstring tid() {
 std::wstring testLogName(const std::wstring& base) {
     static int counter = 0;
     return L"logtest-" + base + L"-" + std::to_wstring(counter++) + L".log";
+}
+
+// Points the target at the file `name` in `folder` and registers it.
+bool attach(LogTargetDefault& target, const std::wstring& name, const std::wstring& folder) {
+    return target.setFile(name, folder) && zoka::LogTargetRegistry::instance().addTarget(&target);
 }
 
 bool writeWide(LogTargetDefault& target, zoka::LogLevel level, int64_t timeMs,
@@ -100,8 +89,7 @@ TEST(LogTargetTest, FileBytesAreUtf16WithMarkAndCrLf) {
 
     // A second target on the existing file appends with no second mark.
     LogTargetDefault again(L"lt-bytes-2");
-    ASSERT_TRUE(again.setFile(name.c_str(), dir.path().c_str()));
-    ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&again));
+    ASSERT_TRUE(attach(again, name, dir.path()));
     again.write(zoka::LEVEL_ERROR, nullptr, nullptr, nullptr, nullptr, "t1", nullptr, "narrow %s",
                 nullptr, 1000042);
     expected += utf16le(L"01/01/70 00:16:40:042 | [ERROR] |  |  |  |  | t1 |  | " + tid() +
@@ -117,8 +105,7 @@ TEST(LogTargetTest, ThresholdTokenRuleAndTruncation) {
     testutil::ScratchDir dir(L"levels");
     const std::wstring name = testLogName(L"levels");
     LogTargetDefault target(L"lt-levels");
-    ASSERT_TRUE(target.setFile(name, dir.path()));
-    ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&target));
+    ASSERT_TRUE(attach(target, name, dir.path()));
     target.threshold = zoka::LEVEL_INFO;
     zoka::Logger logger;
     logger.targetKey = L"lt-levels";
@@ -255,8 +242,7 @@ TEST(LogTargetTest, RotatesAtTenMebibytes) {
             kMark + std::string(static_cast<size_t>(size) - kMark.size(), 'r');
         ASSERT_TRUE(testutil::writeBytes(dir.file(name), content));
         LogTargetDefault target(L"lt-rotate");
-        ASSERT_TRUE(target.setFile(name, dir.path()));
-        ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&target));
+        ASSERT_TRUE(attach(target, name, dir.path()));
         writeWide(target, zoka::LEVEL_INFO, 0, L"after");
         const std::vector<std::wstring> entries = testutil::listFolder(dir.path());
         const std::string log = testutil::readBytes(dir.file(name));
@@ -282,8 +268,7 @@ TEST(LogTargetTest, SizeIsCheckedAgainAfterAnHourOfMessageTime) {
     const std::wstring name = testLogName(L"hourly");
     const std::wstring path = dir.file(name);
     LogTargetDefault target(L"lt-hourly");
-    ASSERT_TRUE(target.setFile(name, dir.path()));
-    ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&target));
+    ASSERT_TRUE(attach(target, name, dir.path()));
     const int64_t opened = target.lastSizeCheck;
     // The file grows past the limit behind the target's back.
     std::string big = testutil::readBytes(path);
@@ -381,8 +366,7 @@ TEST(LogTargetTest, LockLeftByADeadWriterBlocksNobody) {
     testutil::ScratchDir dir(L"abandoned");
     const std::wstring name = testLogName(L"abandoned");
     LogTargetDefault target(L"lt-abandoned");
-    ASSERT_TRUE(target.setFile(name, dir.path()));
-    ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&target));
+    ASSERT_TRUE(attach(target, name, dir.path()));
     ASSERT_EQ(0, testutil::runSelf({L"hold-lock-and-die", name}));
     // Windows reports the dead owner's mutex as abandoned: that line is dropped and the lock
     // given back; on POSIX the kernel has already released it.

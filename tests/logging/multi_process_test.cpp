@@ -21,21 +21,6 @@ constexpr int kLinesPerWriter = 500;
 // Long enough that an unserialised write would show up as a torn or interleaved line.
 const std::wstring kPayload(300, L'\u00e9');
 
-std::vector<std::wstring> decodeLines(const std::string& bytes, std::string& rest) {
-    std::u16string units;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    std::vector<std::wstring> lines;
-    size_t start = 0;
-    for (size_t end; (end = units.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-        lines.push_back(zoka::fromUtf16(units.substr(start, end - start)));
-    }
-    rest = bytes.substr(std::min(bytes.size(), start * 2));
-    return lines;
-}
-
 // args: folder, file name, writer number.
 int logWriter(const std::vector<std::wstring>& args) {
     if (args.size() != 3)
@@ -68,7 +53,8 @@ TEST(MultiProcessTest, FourWritersLoseAndTearNoLine) {
     const std::string bytes = testutil::readBytes(dir.file(name));
     ASSERT_EQ(0u, bytes.rfind(kMark, 0));
     std::string rest;
-    const std::vector<std::wstring> lines = decodeLines(bytes.substr(kMark.size()), rest);
+    const std::vector<std::wstring> lines =
+        testutil::utf16leLines(bytes.substr(kMark.size()), &rest);
     EXPECT_TRUE(rest.empty()) << "bytes after the last line end";
     ASSERT_EQ(static_cast<size_t>(kWriters * kLinesPerWriter), lines.size());
     std::set<std::pair<int, int>> seen;
@@ -138,7 +124,8 @@ TEST(SharedLoggerTest, MessagesAreCutAndCarryTheSharedColumns) {
     const std::string bytes = testutil::readBytes(temp.file(L"Plimm.log"));
     ASSERT_EQ(0u, bytes.rfind(kMark, 0));
     std::string rest;
-    const std::vector<std::wstring> lines = decodeLines(bytes.substr(kMark.size()), rest);
+    const std::vector<std::wstring> lines =
+        testutil::utf16leLines(bytes.substr(kMark.size()), &rest);
     ASSERT_EQ(2u, lines.size());
     // time | [LEVEL] | context1 | "KIV" | context3 | module tag | tag1 | tag2 | thread | message
     const std::wstring infoHead = L" | [INFO] |  | KIV |  | KorrUtilities |  |  | ";

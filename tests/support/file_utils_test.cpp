@@ -158,7 +158,7 @@ TEST_F(FileUtilsDisk, WriteTextFileFailures) {
     ASSERT_TRUE(testutil::writeBytes(readOnly, "keep"));
     ASSERT_TRUE(supporttest::setReadOnly(readOnly, true));
     log.clear();
-    if (supporttest::underWine()) {
+    if (testutil::underWine()) {
         EXPECT_TRUE(zoka::writeTextFile(readOnly, L"new"));
     } else {
         EXPECT_FALSE(zoka::writeTextFile(readOnly, L"new"));
@@ -325,7 +325,7 @@ TEST_F(FileUtilsDisk, DeleteDirectoryOfAReadOnlyFolder) {
     ASSERT_TRUE(supporttest::setReadOnly(folder, true));
 
     std::wstring failed;
-    if (supporttest::underWine()) {
+    if (testutil::underWine()) {
         // Wine keeps no read-only attribute on a folder and its RemoveDirectoryW removes the
         // folder; Windows refuses to remove a read-only folder, as expected below.
         EXPECT_TRUE(zoka::deleteDirectory(folder, failed, true, false, nullptr, false));

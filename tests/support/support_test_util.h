@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the utility-library tests: capture of the library log hook, a recording logger,
-// and the few platform facts the tests need.
+// and read-only files.
 
 #include <cstdarg>
 #include <string>
@@ -50,7 +50,5 @@ public:
 /// Makes a file or folder read-only (Windows attribute; POSIX: no owner write permission).
 bool setReadOnly(const std::wstring& path, bool readOnly);
 bool isReadOnly(const std::wstring& path);
-/// True when the tests run under Wine rather than Windows or POSIX.
-bool underWine();
 
 }  // namespace supporttest

@@ -20,8 +20,4 @@ bool isReadOnly(const std::wstring& path) {
     return ::lstat(zoka::toUtf8(path).c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
 }
 
-bool underWine() {
-    return false;
-}
-
 }  // namespace supporttest

@@ -114,7 +114,7 @@ TEST_F(XmlParserTest, ReadsTheConfigurationWithIndexedQueries) {
         // Wine's MSXML indents the markup of a document loaded without preserving whitespace;
         // Windows and libxml2 give the element as written.
         EXPECT_EQ(compact(markup), kDeployment);
-        if (!supporttest::underWine()) {
+        if (!testutil::underWine()) {
             EXPECT_EQ(markup, kDeployment);
         }
     }
@@ -298,11 +298,8 @@ TEST_F(XmlParserTest, LoadsUtf16AndLatin1Configurations) {
     const std::wstring body =
         L"<ZephUninstallXML><UninstallInfo><VELT><Products><Product><SapCode>Caf\u00e9</SapCode>"
         L"</Product></Products></VELT></UninstallInfo></ZephUninstallXML>";
-    std::string utf16 = "\xFF\xFE";
-    for (char16_t unit : zoka::toUtf16(L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n" + body)) {
-        utf16.push_back(static_cast<char>(unit & 0xFF));
-        utf16.push_back(static_cast<char>(unit >> 8));
-    }
+    const std::string utf16 =
+        "\xFF\xFE" + testutil::utf16le(L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n" + body);
     std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
     for (wchar_t c : body)
         latin1.push_back(static_cast<char>(c));  // all below U+0100
@@ -371,7 +368,7 @@ std::string entityBomb() {
 TEST_F(XmlParserTest, BadFilesFailWithTheirMessageAndKeepTheDocument) {
     // Wine's MSXML load grows worse than linearly with the size (5 MB: 1 s, 50 MB: 70 s), so
     // under Wine the large file is 5 MB.
-    const size_t bigSize = (supporttest::underWine() ? 5 : 50) * 1024 * 1024;
+    const size_t bigSize = (testutil::underWine() ? 5 : 50) * 1024 * 1024;
     struct Case {
         const char* name;
         std::string bytes;  // written to the file unless it is a special case below
@@ -497,7 +494,7 @@ TEST_F(XmlParserTest, SavedValuesAreEscaped) {
     std::wstring value;
     EXPECT_TRUE(reread.stringValueForXQuery(L"/DriverInfo/SapCode", value));
     const std::string bytes = testutil::readBytes(path);
-    if (supporttest::underWine()) {
+    if (testutil::underWine()) {
         // Wine's element nodeTypedValue reads the text as markup instead of escaping it: the
         // value does not survive. Windows escapes it, as expected below.
         EXPECT_NE(value, tricky) << bytes;

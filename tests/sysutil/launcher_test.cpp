@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 
 #include "logging/logger.h"
+#include "standin.h"
 #include "support/platform.h"
 #include "support/unicode.h"
 #include "sysutil/process_launcher.h"
 #include "sysutil/sysutil_helpers.h"
-#include "test_util.h"
 
 namespace {
 
 using korr::LaunchResult;
-using sysutiltest::JournalRecord;
+using testutil::JournalRecord;
 
 constexpr uint32_t kUntouched = 0xDEADBEEF;
 
@@ -25,9 +25,9 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(scratch_.path().empty());
         folder_ = scratch_.file(L"Common Files \u00fc\u00df");
-        ASSERT_TRUE(sysutiltest::makeFolder(folder_));
+        ASSERT_TRUE(testutil::makeFolder(folder_));
         setup_ = folder_ + zoka::os::pathSeparator() + L"Setup \u65e5\u672c.exe";
-        ASSERT_TRUE(sysutiltest::copyProgram(testutil::siblingProgram(L"standin_setup"), setup_));
+        ASSERT_TRUE(testutil::copyProgram(testutil::siblingProgram(L"standin_setup"), setup_));
         journal_ = scratch_.file(L"journal.txt");
         param_ = folder_ + zoka::os::pathSeparator() + L"{6B29FC40-CA47-1067-B31D-00DD010662DA} p";
         paramBytes_ = "<DriverInfo><SapCode>\xC3\xA9&amp;</SapCode></DriverInfo>";
@@ -47,13 +47,24 @@ protected:
         return {L"\"" + setup_ + L"\"", L"--deploymentFile=\"" + param_ + L"\""};
     }
 
+    /// Runs the copy told to exit with `code` as the VELT or the QX removal does; the exit code
+    /// the launcher delivers.
+    uint32_t deliveredExitCode(uint32_t code, bool velt) {
+        configure("STANDIN_EXIT=" + std::to_string(code) + "\n");
+        uint32_t exitCode = kUntouched;
+        EXPECT_EQ(korr::runProcessAndWait(setup_, velt ? veltArguments() : qxArguments(), exitCode,
+                                          L"", !velt),
+                  korr::LAUNCH_OK);
+        return exitCode;
+    }
+
     /// The record of the last run; fails the test when there is none.
     JournalRecord lastRun() const {
-        auto records = sysutiltest::readJournal(journal_);
+        auto records = testutil::readJournal(journal_);
         EXPECT_FALSE(records.empty()) << "no journal record";
         return records.empty() ? JournalRecord() : records.back();
     }
-    size_t runs() const { return sysutiltest::readJournal(journal_).size(); }
+    size_t runs() const { return testutil::readJournal(journal_).size(); }
 
     testutil::ScratchDir scratch_{L"launch"};
     std::wstring folder_, setup_, journal_, param_;
@@ -63,26 +74,18 @@ protected:
 TEST_F(Launcher, DeliversExitCodes) {
     for (uint32_t code : {0u, 33u, 130u, 135u, 255u, 1u}) {
         SCOPED_TRACE(code);
-        configure("STANDIN_EXIT=" + std::to_string(code) + "\n");
-        uint32_t exitCode = kUntouched;
-        EXPECT_EQ(korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true),
-                  korr::LAUNCH_OK);
-        EXPECT_EQ(exitCode, code);
+        EXPECT_EQ(deliveredExitCode(code, false), code);
     }
     EXPECT_EQ(runs(), 6u);
 }
 
 TEST_F(Launcher, ExitCodeAboveIntMaxArrivesUnchanged) {
-    if (sysutiltest::isPosix()) {
+    if (testutil::isPosix()) {
         GTEST_SKIP() << "a POSIX exit status has 8 bits";
     }
     for (uint32_t code : {0xC0000005u, 0xFFFFFFFFu, 0x80000000u}) {
         SCOPED_TRACE(code);
-        configure("STANDIN_EXIT=" + std::to_string(code) + "\n");
-        uint32_t exitCode = kUntouched;
-        EXPECT_EQ(korr::runProcessAndWait(setup_, veltArguments(), exitCode, L"", false),
-                  korr::LAUNCH_OK);
-        EXPECT_EQ(exitCode, code);
+        EXPECT_EQ(deliveredExitCode(code, true), code);
     }
 }
 
@@ -91,7 +94,7 @@ TEST_F(Launcher, ChildThatDiesHasNoExitCode) {
     sysutiltest::SharedLogCapture log;
     uint32_t exitCode = kUntouched;
     const LaunchResult result = korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true);
-    if (sysutiltest::isPosix()) {
+    if (testutil::isPosix()) {
         // Killed by a signal: nothing that could read as "removed" (130) or any other code.
         EXPECT_EQ(result, korr::LAUNCH_NO_EXIT_CODE);
         EXPECT_EQ(exitCode, kUntouched);
@@ -155,7 +158,7 @@ TEST_F(Launcher, ProgramThatCannotRunIsACreationFailure) {
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0].rfind(L"CreateProcess failed (", 0), 0u) << utf8(errors[0]);
         EXPECT_NE(errors[0], L"CreateProcess failed (0).\n");
-        if (sysutiltest::isPosix() && c.program == text) {
+        if (testutil::isPosix() && c.program == text) {
             // Without any execute permission even root gets EACCES from exec.
             EXPECT_EQ(errors[0], L"CreateProcess failed (13).\n");
         }
@@ -174,7 +177,7 @@ TEST_F(Launcher, WorkingFolderDefaultsToTheProgramsFolder) {
     EXPECT_EQ(lastRun().get("cwd"), folder_);
 
     const std::wstring other = scratch_.file(L"other \u00e9");
-    ASSERT_TRUE(sysutiltest::makeFolder(other));
+    ASSERT_TRUE(testutil::makeFolder(other));
     ASSERT_EQ(korr::runProcessAndWait(setup_, veltArguments(), exitCode, other, false),
               korr::LAUNCH_OK);
     EXPECT_EQ(lastRun().get("cwd"), other);
@@ -196,7 +199,7 @@ TEST_F(Launcher, QuotedFormArrivesAsBuilt) {
     }
     EXPECT_EQ(run.get("family"), L"QX");
     EXPECT_EQ(run.get("param_status"), L"ok");
-    EXPECT_EQ(utf8(run.get("param_hex")), sysutiltest::hex(paramBytes_));
+    EXPECT_EQ(run.paramBytes, paramBytes_);
 
     EXPECT_EQ(log.at(zoka::LEVEL_INFO),
               (std::vector<std::wstring>{L"Path to Process :" + setup_ + L" Process Directory :" +
@@ -219,7 +222,7 @@ TEST_F(Launcher, UnquotedFormArrivesAsBuilt) {
         EXPECT_EQ(run.get("cmdline"), expected);
     }
     EXPECT_EQ(run.get("family"), L"VELT");
-    EXPECT_EQ(utf8(run.get("param_hex")), sysutiltest::hex(paramBytes_));
+    EXPECT_EQ(run.paramBytes, paramBytes_);
 }
 
 TEST_F(Launcher, EmptyUnquotedCommandLineStartsTheProgramAlone) {
@@ -231,7 +234,7 @@ TEST_F(Launcher, EmptyUnquotedCommandLineStartsTheProgramAlone) {
     if (run.has("cmdline")) {
         // Windows hands the child the empty command line as it is; Wine puts the quoted
         // application name in its place.
-        const std::wstring expected = sysutiltest::isWine() ? L"\"" + setup_ + L"\"" : L"";
+        const std::wstring expected = testutil::underWine() ? L"\"" + setup_ + L"\"" : L"";
         EXPECT_EQ(run.get("cmdline"), expected);
     }
     // The child still learns its own name, as CommandLineToArgvW gives it for an empty line.

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
+#include "child_process.h"
 #include "support/platform.h"
 #include "support/unicode.h"
 #include "sysutil/admin.h"
 #include "sysutil/lock.h"
 #include "sysutil/sysutil_helpers.h"
-#include "test_util.h"
 
 namespace {
 
@@ -47,8 +47,9 @@ int adminChild(const std::vector<std::wstring>&) {
 class LockHolder {
 public:
     LockHolder(const std::wstring& name, const testutil::ScratchDir& folder) : folder_(folder) {
-        started_ = child_.start(
-            {sysutiltest::testProgram(), L"--child", L"sysutil-hold-lock", name, folder.path()});
+        started_ =
+            child_.start(testutil::testProgram(),
+                         testutil::childModeArguments({L"sysutil-hold-lock", name, folder.path()}));
     }
     /// The child's "other|free locked|refused" once it has tried.
     std::string state() {
@@ -60,7 +61,7 @@ public:
     }
     int release(const std::string& how) {
         testutil::writeBytes(folder_.file(L"release"), how);
-        return child_.wait();
+        return child_.wait().exitCode;
     }
     void kill() {
         child_.kill();
@@ -69,7 +70,7 @@ public:
 
 private:
     const testutil::ScratchDir& folder_;
-    sysutiltest::Child child_;
+    testutil::ChildProcess child_;
     bool started_ = false;
 };
 
@@ -98,40 +99,34 @@ TEST_F(Lock, FreeLockIsTakenAndKeepsASecondObjectOut) {
     EXPECT_TRUE(third.lock());
 }
 
-TEST_F(Lock, HeldByAnotherProcessThenReleased) {
-    LockHolder holder(name_, folder_);
-    ASSERT_EQ(holder.state(), "free locked");
-    {
-        korr::VRXSemaphoreLock probe(name_);
-        EXPECT_TRUE(probe.isLockedByOther());
-        EXPECT_FALSE(probe.lock());
+// Another process holds the lock until it unlocks, ends without unlocking, or is killed.
+TEST_F(Lock, HeldByAnotherProcessUntilItLetsGoEndsOrIsKilled) {
+    for (const char* end : {"unlock", "exit", "kill"}) {
+        SCOPED_TRACE(end);
+        // Each case has a lock and a folder of its own: the holder's files stay in the folder.
+        const std::wstring name = sysutiltest::uniqueLockName();
+        testutil::ScratchDir folder(L"lock");
+        {
+            LockHolder holder(name, folder);
+            ASSERT_EQ(holder.state(), "free locked");
+            {
+                korr::VRXSemaphoreLock probe(name);
+                EXPECT_TRUE(probe.isLockedByOther());
+                EXPECT_FALSE(probe.lock());
+            }
+            if (std::string(end) == "kill") {
+                holder.kill();
+            } else {
+                EXPECT_EQ(holder.release(end), 0);
+            }
+        }
+        {
+            korr::VRXSemaphoreLock next(name);
+            EXPECT_FALSE(next.isLockedByOther());
+            EXPECT_TRUE(next.lock());
+        }
+        sysutiltest::removeLockFile(name);
     }
-    EXPECT_EQ(holder.release("unlock"), 0);
-    korr::VRXSemaphoreLock next(name_);
-    EXPECT_FALSE(next.isLockedByOther());
-    EXPECT_TRUE(next.lock());
-}
-
-TEST_F(Lock, HolderThatEndsWithoutUnlockFreesIt) {
-    LockHolder holder(name_, folder_);
-    ASSERT_EQ(holder.state(), "free locked");
-    EXPECT_EQ(holder.release("exit"), 0);
-    korr::VRXSemaphoreLock next(name_);
-    EXPECT_FALSE(next.isLockedByOther());
-    EXPECT_TRUE(next.lock());
-}
-
-TEST_F(Lock, KilledHolderLeavesTheLockFree) {
-    LockHolder holder(name_, folder_);
-    ASSERT_EQ(holder.state(), "free locked");
-    {
-        korr::VRXSemaphoreLock probe(name_);
-        EXPECT_TRUE(probe.isLockedByOther());
-    }
-    holder.kill();
-    korr::VRXSemaphoreLock next(name_);
-    EXPECT_FALSE(next.isLockedByOther());
-    EXPECT_TRUE(next.lock());
 }
 
 TEST_F(Lock, SecondProcessIsRefusedWhileWeHoldIt) {
@@ -143,7 +138,7 @@ TEST_F(Lock, SecondProcessIsRefusedWhileWeHoldIt) {
 }
 
 TEST(Admin, AnswersForThisProcess) {
-    if (!sysutiltest::isPosix()) {
+    if (!testutil::isPosix()) {
         EXPECT_TRUE(korr::_utilIsUserAdmin()) << "under Wine the process is an administrator";
         return;
     }
@@ -151,17 +146,17 @@ TEST(Admin, AnswersForThisProcess) {
 }
 
 TEST(Admin, UnprivilegedUserIsNoAdministrator) {
-    if (!sysutiltest::isPosix()) {
-        GTEST_SKIP() << "POSIX: runs the check as another user";
-    }
-    if (!sysutiltest::runningAsRoot()) {
+    if (testutil::isPosix() && !sysutiltest::runningAsRoot()) {
         EXPECT_FALSE(korr::_utilIsUserAdmin());
-        GTEST_SKIP() << "not root: cannot start a process as another user";
     }
-    sysutiltest::Child child;
-    ASSERT_TRUE(child.start({L"setpriv", L"--reuid=65534", L"--regid=65534", L"--clear-groups",
-                             sysutiltest::testProgram(), L"--child", L"sysutil-admin"}));
-    EXPECT_EQ(child.wait(), 42) << "41: administrator; other: the child could not run";
+    // Otherwise the check runs in a child as another user.
+    std::wstring program = testutil::testProgram();
+    std::vector<std::wstring> args = testutil::childModeArguments({L"sysutil-admin"});
+    std::string whyNot;
+    if (!testutil::unprivilegedCommand(program, args, whyNot))
+        GTEST_SKIP() << whyNot;
+    EXPECT_EQ(testutil::runProcess(program, args).exitCode, 42)
+        << "41: administrator; other: the child could not run";
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ TEST_F(TempFolder, RunFoldersAndFilePathsAreFreshGuidNamesDirectlyInside) {
         ASSERT_EQ(folder.compare(0, temp().size(), temp()), 0);
         EXPECT_TRUE(isGuidText(folder.substr(temp().size())));
         EXPECT_TRUE(zoka::os::isDirectory(folder));
-        if (sysutiltest::isPosix()) {
+        if (testutil::isPosix()) {
             EXPECT_EQ(sysutiltest::modeOf(folder), 0700u);
         }
     }
@@ -85,7 +85,7 @@ TEST_F(TempFolder, VanishedFolderIsRecreated) {
     ASSERT_FALSE(zoka::os::pathExists(folder));
     ASSERT_TRUE(korr::_utilGetTempFilePath(folder, file));
     EXPECT_TRUE(zoka::os::isDirectory(folder));
-    if (sysutiltest::isPosix()) {
+    if (testutil::isPosix()) {
         EXPECT_EQ(sysutiltest::modeOf(folder), 0700u);
     }
 }
@@ -117,20 +117,20 @@ TEST_F(TempFolder, RunFolderCreationRefusesWhatIsNotOurs) {
     EXPECT_TRUE(korr::detail::createRunFolder(fresh));  // with its missing parent
     EXPECT_TRUE(zoka::os::isDirectory(fresh));
     EXPECT_TRUE(korr::detail::createRunFolder(fresh));  // an existing folder of ours is fine
-    if (!sysutiltest::isPosix())
+    if (!testutil::isPosix())
         return;
 
     EXPECT_EQ(sysutiltest::modeOf(fresh), 0700u);
     EXPECT_EQ(sysutiltest::modeOf(scratch_.file(L"a")), 0700u);
 
     const std::wstring open = scratch_.file(L"open");
-    ASSERT_TRUE(sysutiltest::makeFolder(open));
+    ASSERT_TRUE(testutil::makeFolder(open));
     ASSERT_TRUE(sysutiltest::setMode(open, 0777));
     EXPECT_TRUE(korr::detail::createRunFolder(open));
     EXPECT_EQ(sysutiltest::modeOf(open), 0700u) << "an existing folder of ours is made private";
 
     const std::wstring elsewhere = scratch_.file(L"elsewhere");
-    ASSERT_TRUE(sysutiltest::makeFolder(elsewhere));
+    ASSERT_TRUE(testutil::makeFolder(elsewhere));
     ASSERT_TRUE(sysutiltest::setMode(elsewhere, 0755));
     const std::wstring link = scratch_.file(L"planted");
     ASSERT_TRUE(sysutiltest::makeSymlink(elsewhere, link));
@@ -144,7 +144,7 @@ TEST_F(TempFolder, RunFolderCreationRefusesWhatIsNotOurs) {
     if (!sysutiltest::runningAsRoot())
         return;
     const std::wstring foreign = scratch_.file(L"foreign");
-    ASSERT_TRUE(sysutiltest::makeFolder(foreign));
+    ASSERT_TRUE(testutil::makeFolder(foreign));
     ASSERT_TRUE(sysutiltest::giveAway(foreign, 65534));
     EXPECT_FALSE(korr::detail::createRunFolder(foreign));
 }

@@ -1,11 +1,23 @@
-#include "e2e/child_process.h"
+#include "child_process.h"
 
-namespace e2e {
+namespace testutil {
+
+RunResult ChildProcess::finish(int exitCode) {
+    RunResult result;
+    result.started = true;
+    result.exitCode = exitCode;
+    if (outputFolder_) {
+        result.out = readBytes(outputFolder_->file(L"stdout"));
+        result.err = readBytes(outputFolder_->file(L"stderr"));
+        outputFolder_.reset();
+    }
+    return result;
+}
 
 RunResult runProcess(const std::wstring& program, const std::vector<std::wstring>& args,
-                     const std::vector<EnvChange>& env, const std::wstring& workDir) {
+                     const ChildOptions& options) {
     ChildProcess child;
-    if (!child.start(program, args, env, workDir))
+    if (!child.start(program, args, options))
         return RunResult{};
     return child.wait();
 }
@@ -21,11 +33,7 @@ std::wstring quoteWindowsArgument(const std::wstring& word) {
             ++backslashes;
             continue;
         }
-        if (c == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
         backslashes = 0;
         quoted.push_back(c);
     }
@@ -34,4 +42,4 @@ std::wstring quoteWindowsArgument(const std::wstring& word) {
     return quoted;
 }
 
-}  // namespace e2e
+}  // namespace testutil

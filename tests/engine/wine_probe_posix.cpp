@@ -1,9 +1,0 @@
-#include "engine/setup_fixture.h"
-
-namespace enginetest {
-
-bool runningUnderWine() {
-    return false;
-}
-
-}  // namespace enginetest
