@@ -143,6 +143,7 @@ int runVelkaro(std::vector<std::wstring> words) {
     target.setFile(kLogFileName, tempFolder.c_str());
     zoka::LogTargetRegistry::instance().addTarget(&target);
     zoka::Logger logger;
+    const zoka::LibraryLogDetail libraryDetail(logger, target.threshold);
 
     const int returnCode = runLogged(logger, words);
     closingBanner(logger, returnCode);

@@ -183,6 +183,19 @@ void Logger::logV(LogLevel level, const wchar_t* tag1, const wchar_t* tag2, cons
 LibraryLogCallback libraryLogCallback = nullptr;
 AbstractLogger* libraryLogger = nullptr;
 
+LibraryLogDetail::LibraryLogDetail(AbstractLogger& logger, int threshold) {
+    if (threshold > LEVEL_DEBUG)
+        return;
+    previous_ = libraryLogger;
+    libraryLogger = &logger;
+    connected_ = true;
+}
+
+LibraryLogDetail::~LibraryLogDetail() {
+    if (connected_)
+        libraryLogger = previous_;
+}
+
 void libraryLog(AbstractLogger* own, LogLevel level, const wchar_t* moduleTag,
                 const wchar_t* format, ...) {
     if (format == nullptr)

@@ -84,9 +84,25 @@ using LibraryLogCallback = void (*)(LogLevel level, const wchar_t* libraryTag,
                                     const wchar_t* moduleTag, const wchar_t* tag3,
                                     const wchar_t* tag4, const wchar_t* format, va_list args);
 
-/// Both start empty; nothing in this program sets them.
+/// Both start empty; only LibraryLogDetail sets libraryLogger.
 extern LibraryLogCallback libraryLogCallback;
 extern AbstractLogger* libraryLogger;
+
+/// While alive, makes `logger` the support libraries' logger when `threshold` (a target's,
+/// set by the trace and debug markers) is DEBUG or lower, so that an administrator who asks
+/// for detail gets their lines too; otherwise changes nothing. Restores the previous hook.
+class LibraryLogDetail {
+public:
+    LibraryLogDetail(AbstractLogger& logger, int threshold);
+    ~LibraryLogDetail();
+    LibraryLogDetail(const LibraryLogDetail&) = delete;
+    LibraryLogDetail& operator=(const LibraryLogDetail&) = delete;
+    bool connected() const { return connected_; }
+
+private:
+    AbstractLogger* previous_ = nullptr;
+    bool connected_ = false;
+};
 
 /// A support-library message: to `own` when set (its wide log, tag1 empty, tag2 the module),
 /// else to libraryLogCallback (library tag "ZOKAUtils"), else to libraryLogger, else nowhere.

@@ -143,7 +143,7 @@ bool StandinPlaces::install(const std::wstring& path, const std::wstring& journa
     std::string config = "STANDIN_JOURNAL=" + zoka::toUtf8(journal) + "\nSTANDIN_EXIT=" + exitCode +
                          "\nSTANDIN_MODE=" + mode + "\nSTANDIN_SLEEP_MS=0\n";
     if (!rules.empty())
-        config += "STANDIN_RULES=" + rules + "\n";
+        config += "STANDIN_RULES=" + rules + "\nSTANDIN_UNMATCHED=" + exitCode + "\n";
     return copyProgram(siblingProgram(L"standin_setup"), path) &&
            writeBytes(path + L".cfg", config);
 }

@@ -23,6 +23,9 @@
 //                     file's bytes (UTF-8) chooses the action: an exit code, "hang" or "die".
 //                     The last '=' of a rule separates needle and action. In the file, every
 //                     STANDIN_RULES line adds rules after those of the environment.
+//   STANDIN_UNMATCHED the action when rules are given and none matches (default: exit 97, a
+//                     code that no family reads as success, so a rule written for the wrong
+//                     key shows up as a failure); the miss is also reported on standard error
 //
 // Journal: UTF-8, append-only, one record per run written with a single append, one KEY=VALUE
 // per line, LF line ends. Values are UTF-8 with '%', and every byte below 0x20 or 0x7F, written
@@ -46,6 +49,7 @@
 //   config=<path of the .cfg file read>               when there was one
 //   config_error=<text>                               one per value that was not understood
 //   rule=<needle>                                     the rule that matched, if any
+//   rule_miss=<n>                                     none of the n rules matched
 //   action=exit <code>|hang|die                       code as unsigned decimal
 //   sleep_ms=<n>
 //   record=end
@@ -54,6 +58,7 @@
 // code, which becomes 1 so that a mistake never reads as a successful removal.
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -66,6 +71,8 @@ namespace {
 constexpr size_t kParamLimit = 16u << 20;
 constexpr wchar_t kVeltOption[] = L"--deploymentFile=";
 constexpr wchar_t kQxOption[] = L"--driverXML=";
+// Neither family reads 97 as removed or as not installed.
+constexpr uint32_t kUnmatchedExit = 97;
 
 enum class Mode { exit, hang, die };
 
@@ -82,6 +89,7 @@ struct Rule {
 struct Config {
     std::wstring journal;
     Action action;
+    Action unmatched{Mode::exit, kUnmatchedExit};
     unsigned long sleepMs = 0;
     std::vector<Rule> rules;
     std::wstring configFile;
@@ -240,6 +248,11 @@ void apply(Config& config, const std::string& key, const std::string& value,
         }
     } else if (key == "STANDIN_RULES") {
         addRules(config, value);
+    } else if (key == "STANDIN_UNMATCHED") {
+        if (!parseAction(value, config.unmatched)) {
+            config.errors.push_back("STANDIN_UNMATCHED: " + value);
+            config.unmatched = Action{Mode::exit, kUnmatchedExit};
+        }
     } else {
         config.errors.push_back("unknown key: " + key);
     }
@@ -247,8 +260,8 @@ void apply(Config& config, const std::string& key, const std::string& value,
 
 Config loadConfig(const std::wstring& program) {
     Config config;
-    for (const char* key :
-         {"STANDIN_JOURNAL", "STANDIN_EXIT", "STANDIN_MODE", "STANDIN_SLEEP_MS", "STANDIN_RULES"}) {
+    for (const char* key : {"STANDIN_JOURNAL", "STANDIN_EXIT", "STANDIN_MODE", "STANDIN_SLEEP_MS",
+                            "STANDIN_RULES", "STANDIN_UNMATCHED"}) {
         std::wstring value;
         if (standin::getEnv(key, value))
             apply(config, key, zoka::toUtf8(value), std::wstring());
@@ -354,12 +367,22 @@ int main(int argc, char** argv) {
         record += "config_error=" + escape(error) + "\n";
 
     Action action = config.action;
+    bool matched = false;
     for (const Rule& rule : config.rules) {
         if (bytes.find(rule.needle) != std::string::npos) {
             action = rule.action;
             record += "rule=" + escape(rule.needle) + "\n";
+            matched = true;
             break;
         }
+    }
+    if (!config.rules.empty() && !matched) {
+        // Silence here once made a demonstration of failures read as success.
+        action = config.unmatched;
+        record += "rule_miss=" + std::to_string(config.rules.size()) + "\n";
+        std::fprintf(stderr, "standin_setup: none of the %zu rules matched the parameter file\n",
+                     config.rules.size());
+        std::fflush(stderr);
     }
     switch (action.mode) {
         case Mode::exit:

@@ -1,35 +1,42 @@
 #!/usr/bin/env bash
-# Installs what is missing (Debian 12, as root), then builds and tests every configuration:
+# Installs what is missing (Debian 12), then builds and tests every configuration:
 #   native, native under ASan+UBSan, Windows x86_64 under Wine, and the i686 shipping build.
-# Fails when any step fails.
+# Runs as root (through sudo when started by another user). Fails when any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
+velkaro_as_root "$(pwd)/tools/test.sh" "$@"
 velkaro_install_deps
 
 jobs=$(nproc)
 step() { printf '\n==== %s ====\n' "$*"; }
-# GoogleTest's own count of the cases that ran, from the log CTest keeps.
-cases() { grep -h -E '^\[  (PASSED|SKIPPED|FAILED) +\] [0-9]+ tests?' "build/$1/Testing/Temporary/LastTest.log" || true; }
+# GoogleTest's closing summary from the log CTest keeps: the counts, then every skipped and
+# every failed test by name (a skipped test's reason is in the full log).
+cases() {
+    local log="build/$1/Testing/Temporary/LastTest.log"
+    [ -f "$log" ] || return 0
+    sed -n '/^\[==========\] [0-9]* tests\{0,1\} from .* ran\./,$p' "$log" |
+        grep -E '^\[  (PASSED|SKIPPED|FAILED) +\] ' || true
+}
+# Builds and tests one preset; the summary is printed whether the tests pass or not.
+build_and_test() {
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1" -j "$jobs"
+    [ "$1" != win64 ] || velkaro_wine_prefix build/win64/wineprefix
+    local status=0
+    ctest --preset "$1" || status=$?
+    cases "$1"
+    return "$status"
+}
 
 step "native: build and test"
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$jobs"
-ctest --preset native
-cases native
+build_and_test native
 
 step "native under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$jobs"
-ctest --preset asan
-cases asan
+build_and_test asan
 
 step "Windows x86_64 under Wine"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j "$jobs"
-velkaro_wine_prefix build/win64/wineprefix
-ctest --preset win64
-cases win64
+build_and_test win64
 
 step "Windows i686 (shipping build, not run)"
 cmake --preset win32 >/dev/null

@@ -545,5 +545,28 @@ TEST(E2eRun, TemporaryFolderWithSpacesAndNonAscii) {
     }
 }
 
+TEST(E2eRun, MarkersBringTheSupportLibrariesLines) {
+    REQUIRE_ADMIN();
+    for (const bool marker : {false, true}) {
+        SCOPED_TRACE(marker ? "ZOKA.trace" : "no marker");
+        Scene scene;
+        if (marker) {
+            ASSERT_TRUE(testutil::writeBytes(scene.temp() + kSep + L"ZOKA.trace", ""));
+        }
+        const std::vector<Product> products = {velt(L"MK", "0")};
+        scene.placeSetup(Place::Velt, products);
+        const RunResult result =
+            scene.run({L"--uninstallConfigPath=" + scene.writeConfig(products)});
+        EXPECT_EQ(result.exitCode, 0);
+        // The run folder's deletion is reported by the file utilities, not by the program.
+        size_t detail = 0;
+        for (const LogLine& line : scene.logLines())
+            detail +=
+                line.message.rfind(
+                    L"Successfully deleted directory from path: " + scene.temp() + kSep, 0) == 0;
+        EXPECT_EQ(detail, marker ? 1u : 0u);
+    }
+}
+
 }  // namespace
 }  // namespace e2e

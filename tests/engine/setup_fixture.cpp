@@ -4,8 +4,8 @@ namespace enginetest {
 
 SetupPrograms::SetupPrograms() {
     // Stand-in settings from the environment must not mix with those of the installed copies.
-    for (const char* name :
-         {"STANDIN_JOURNAL", "STANDIN_EXIT", "STANDIN_MODE", "STANDIN_SLEEP_MS", "STANDIN_RULES"})
+    for (const char* name : {"STANDIN_JOURNAL", "STANDIN_EXIT", "STANDIN_MODE", "STANDIN_SLEEP_MS",
+                             "STANDIN_RULES", "STANDIN_UNMATCHED"})
         env_.unset(name);
     for (const testutil::EnvChange& change : places_.roots().env)
         env_.set(change.name, change.value);

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "logging/log_target.h"
+#include "logging/logger.h"
 #include "support/platform.h"
+#include "support/unicode.h"
 #include "support_test_util.h"
 #include "test_util.h"
 
@@ -249,6 +252,47 @@ TEST_F(FileUtilsDisk, DeleteFileMessagesGoToTheGivenLogger) {
     EXPECT_EQ(logger.records[0].level, LEVEL_ERROR);
     EXPECT_EQ(logger.records[0].libraryTag, L"");          // tag1
     EXPECT_EQ(logger.records[0].moduleTag, L"FileUtils");  // tag2
+}
+
+// A trace or debug marker in the temporary folder brings the support libraries' lines into the
+// program's own log; without one, they stay out of it.
+TEST_F(FileUtilsDisk, MarkersBringDeletionDetailIntoTheLog) {
+    const struct {
+        const wchar_t* marker;
+        bool detail;
+    } cases[] = {{nullptr, false}, {L"ZOKA.debug", true}, {L"kiv.trace", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.marker != nullptr ? zoka::toUtf8(c.marker) : "no marker");
+        const std::wstring temp = path({L"temp"});
+        ASSERT_TRUE(zoka::ensureFolder(temp));
+        if (c.marker != nullptr) {
+            ASSERT_TRUE(testutil::writeBytes(temp + kSep + c.marker, ""));
+        }
+        const std::wstring readOnly = path({L"ro.txt"});
+        ASSERT_TRUE(testutil::writeBytes(readOnly, "r"));
+        ASSERT_TRUE(supporttest::setReadOnly(readOnly, true));
+        {
+            testutil::TempFolderOverride tempFolder(temp);
+            zoka::LogTargetDefault target(L"MarkerDetail");
+            ASSERT_TRUE(target.setFile(L"detail.log", temp.c_str()));
+            zoka::LogTargetRegistry::instance().addTarget(&target);
+            zoka::Logger logger;
+            logger.targetKey = L"MarkerDetail";
+            const zoka::LibraryLogDetail detail(logger, target.threshold);
+            EXPECT_EQ(detail.connected(), c.detail);
+            // The first attempt fails on the read-only file, the retry clears it.
+            EXPECT_TRUE(zoka::deleteFile(readOnly, true));
+        }
+        EXPECT_EQ(zoka::libraryLogger, nullptr);
+        bool found = false;
+        for (const std::wstring& line :
+             testutil::utf16leLines(testutil::readBytes(temp + kSep + L"detail.log").substr(2)))
+            found = found || (line.find(L"DEBUG") != std::wstring::npos &&
+                              line.find(L"File '" + readOnly + L"' is with read-only.") !=
+                                  std::wstring::npos);
+        EXPECT_EQ(found, c.detail);
+        ASSERT_TRUE(testutil::removeTree(temp));
+    }
 }
 
 TEST_F(FileUtilsDisk, DeleteDirectoryMissingOrNotRecursive) {

@@ -67,12 +67,18 @@ TEST_F(Standin, ConfigFileBesideTheProgramWinsOverTheEnvironment) {
 TEST_F(Standin, RulesChooseTheAnswerByTheParameterFile) {
     writeJournaledConfig("STANDIN_EXIT=0\nSTANDIN_RULES=<SapCode>OTHER<=1;<SapCode>KBRD<=135\n");
     EXPECT_EQ(run(), 135u);
+    // No rule matches: never the plain exit code, which would read as a removal.
     ASSERT_TRUE(testutil::writeBytes(param_, "<SapCode>NONE</SapCode>"));
-    EXPECT_EQ(run(), 0u);
+    EXPECT_EQ(run(), 97u);
+    writeJournaledConfig("STANDIN_RULES=<SapCode>OTHER<=1\nSTANDIN_UNMATCHED=33\n");
+    EXPECT_EQ(run(), 33u);
     const auto records = testutil::readJournal(journal_);
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].get("rule"), L"<SapCode>KBRD<");
+    EXPECT_FALSE(records[0].has("rule_miss"));
     EXPECT_FALSE(records[1].has("rule"));
+    EXPECT_EQ(records[1].get("rule_miss"), L"2");
+    EXPECT_EQ(records[2].get("rule_miss"), L"1");
 }
 
 TEST_F(Standin, MistakesAreRecordedAndNeverReadAsSuccess) {
