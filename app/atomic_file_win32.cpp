@@ -42,11 +42,23 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
             step = L"cannot flush the temporary file";
         }
     }
-    if (failure == ERROR_SUCCESS &&
-        !::MoveFileExW(temp.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        failure = ::GetLastError();
-        step = L"cannot rename the temporary file over the target";
+    // A collector that has the target open without sharing deletion blocks the rename for as
+    // long as it reads: try again for a few seconds.
+    for (int attempt = 0; failure == ERROR_SUCCESS; ++attempt) {
+        if (::MoveFileExW(temp.c_str(), path.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            break;
+        const DWORD code = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        const bool folder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || folder ||
+            attempt == 50) {
+            failure = code;
+            step = L"cannot rename the temporary file over the target";
+            break;
+        }
+        ::Sleep(100);
     }
     if (failure != ERROR_SUCCESS) {
         ::DeleteFileW(temp.c_str());

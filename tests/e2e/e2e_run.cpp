@@ -344,12 +344,19 @@ Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool 
             e.log.push_back(L"INFO Starting the setup program " + kAnyRest);
             e.order.push_back(p.sapCode);
             const bool died = p.answer == "die" && !onWindows();
-            const int code = p.answer == "die" ? 3 : std::stoi(p.answer);
+            const int code = p.answer == "die" || p.answer == "hangtree" ? 3 : std::stoi(p.answer);
             const std::wstring c = std::to_wstring(code);
             const std::wstring veltSays = L"The return code from the Quenda Installer Process is (";
             const std::wstring qxSays = L"The return code from the QXPIM Setup Process is (";
             enum { Removed, NotFound, Failed } outcome = Failed;
-            if (died) {
+            const std::wstring family = p.velt ? L"VELT" : L"QXPIM";
+            if (p.answer == "hangtree") {
+                // Only a run with a time limit ends such a setup program.
+                e.log.push_back(L"ERROR The setup program " + kAnyRest);
+                e.log.push_back(L"ERROR The " + family +
+                                L" Setup process was ended at its time limit.Stopping the "
+                                L"uninstallation process.");
+            } else if (died) {
                 e.log.push_back(L"ERROR Failed to get the return code of the " +
                                 std::wstring(p.velt ? L"VELT" : L"QXPIM") +
                                 L" Setup process.Stopping the uninstallation process.");
