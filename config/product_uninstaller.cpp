@@ -113,6 +113,11 @@ bool ProductUninstaller::loadUninstallConfig(const std::wstring& path) {
     if (!parser.initWithXMLPath(path)) {
         logger.error(L"", L"Initialize with XML failed!");
         zoka::console::out({L"Initialize with XML failed!"});
+        const std::wstring& reason = parser.loadError();
+        if (!reason.empty()) {
+            logger.info(L"XML parse error: %s", reason.c_str());
+            zoka::console::out({L"XML parse error: ", reason});
+        }
         return false;
     }
 

@@ -335,9 +335,16 @@ TEST(E2eConfig, UnloadableDocumentStopsWithOne) {
     Scene scene;
     const std::wstring config = scene.writeFile(L"bad.xml", "<ZephUninstallXML><UninstallInfo>");
     scene.placeSetup(Place::Velt, {});
-    expectRefusal(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                  {L"Initialize with XML failed!"}, {},
-                  {kConfigInUse, L"ERROR Initialize with XML failed!"});
+    const RunResult result = scene.run({L"--uninstallConfigPath=" + config});
+    // The XML service's reason follows; its words are the service's own.
+    const std::string reason = "XML parse error: line 1, column ";
+    const size_t at = result.out.find(reason);
+    ASSERT_NE(at, std::string::npos) << result.out;
+    const size_t end = result.out.find('\n', at);
+    const std::wstring reasonLine = zoka::fromUtf8(
+        result.out.substr(at, end - at - (end > 0 && result.out[end - 1] == '\r' ? 1 : 0)));
+    expectRefusal(scene, result, {L"Initialize with XML failed!", reasonLine}, {},
+                  {kConfigInUse, L"ERROR Initialize with XML failed!", L"INFO " + reasonLine});
 }
 
 TEST(E2eConfig, ProductWithAMissingFieldStopsWithOne) {
