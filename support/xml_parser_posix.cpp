@@ -136,6 +136,8 @@ std::wstring describeError(const xmlError* error) {
     std::string message = error->message != nullptr ? error->message : "";
     while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
         message.pop_back();
+    if (error->line <= 0)
+        return fromUtf8(message);
     return L"line " + std::to_wstring(error->line) + L", column " + std::to_wstring(error->int2) +
            L": " + fromUtf8(message);
 }

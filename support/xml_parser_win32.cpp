@@ -185,8 +185,8 @@ std::wstring lastLoadError(Document& document) {
     while (!message.empty() &&
            (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
-    if (message.empty())
-        return std::wstring();
+    if (message.empty() || line <= 0)
+        return message;  // no position: a file that could not be read, say
     return L"line " + std::to_wstring(line) + L", column " + std::to_wstring(column) + L": " +
            message;
 }

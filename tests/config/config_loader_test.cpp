@@ -279,7 +279,10 @@ TEST(ConfigLoader, UnloadableFileFails) {
         ASSERT_EQ(log.lines.size(), console.out.size());
         if (c.parsed) {
             ASSERT_EQ(log.lines.size(), 2u);
-            EXPECT_EQ(log.lines[1].message.rfind(L"XML parse error: line 2, column ", 0), 0u)
+            // Windows' MSXML gives the place too; Wine's gives only the word "error".
+            const std::wstring expected =
+                testutil::isPosix() ? L"XML parse error: line 2, column " : L"XML parse error: ";
+            EXPECT_EQ(log.lines[1].message.rfind(expected, 0), 0u)
                 << zoka::toUtf8(log.lines[1].message);
         }
         if (log.lines.size() == 2) {
