@@ -17,6 +17,8 @@ const OptionSpec kOptionTable[] = {
     {OPTION_HELP, L"-help", ARG_NONE},
     {OPTION_HELP, L"--help", ARG_NONE},
     {OPTION_CONFIG_PATH, L"--uninstallConfigPath", ARG_REQUIRED_JOINED},
+    {OPTION_SETUP_TIMEOUT, L"--setupTimeout", ARG_REQUIRED_JOINED},
+    {OPTION_RESULT_FILE, L"--resultFile", ARG_REQUIRED_JOINED},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -146,6 +148,35 @@ void OptionParser::stop() {
         moveToLeftovers(next_, firstLeftover_);
 }
 
+bool parseSetupTimeout(const wchar_t* text, uint32_t& seconds) {
+    if (text == nullptr || *text == L'\0')
+        return false;
+    uint64_t value = 0;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) {
+        if (*c < L'0' || *c > L'9')
+            return false;
+        value = value * 10 + static_cast<uint64_t>(*c - L'0');
+        if (value > kMaxSetupTimeout)
+            return false;
+    }
+    if (value < kMinSetupTimeout)
+        return false;
+    seconds = static_cast<uint32_t>(value);
+    return true;
+}
+
+namespace {
+
+// The lines that follow the original usage text, shared by the console and the log.
+const wchar_t* const kUnattendedUsage[] = {
+    L"Options for unattended runs :",
+    L"      --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is ended with "
+    L"every process it started>",
+    L"      --resultFile=<path of a JSON file that receives the run's results>",
+};
+
+}  // namespace
+
 void printUsage() {
     using zoka::console::out;
     out({L""});
@@ -157,6 +188,9 @@ void printUsage() {
     out({L""});
     out({kProgramName, L" must be launched with elevated privileges."});
     out({L""});
+    for (const wchar_t* line : kUnattendedUsage)
+        out({line});
+    out({L""});
 
     zoka::Logger logger;
     logger.info(L"Commandline Usage :");
@@ -166,6 +200,8 @@ void printUsage() {
         L"[{-h, -help, --help}]",
         kProgramName);
     logger.info(L"%s must be launched with elevated privileges.", kProgramName);
+    for (const wchar_t* line : kUnattendedUsage)
+        logger.info(L"%s", line);
 }
 
 }  // namespace velkaro

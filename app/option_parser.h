@@ -3,6 +3,7 @@
 // it (reordering the words in place so that non-option words end up behind the options), the
 // error codes and their texts, and the usage text.
 
+#include <cstdint>
 #include <memory>
 
 namespace velkaro {
@@ -10,7 +11,13 @@ namespace velkaro {
 enum OptionId : int {
     OPTION_HELP = 0,
     OPTION_CONFIG_PATH = 2,
+    OPTION_SETUP_TIMEOUT = 3,
+    OPTION_RESULT_FILE = 4,
 };
+
+/// The limits of --setupTimeout, in seconds.
+inline constexpr uint32_t kMinSetupTimeout = 1;
+inline constexpr uint32_t kMaxSetupTimeout = 86400;
 
 enum ArgKind : int {
     ARG_NONE = 0,             ///< takes no argument
@@ -91,7 +98,11 @@ private:
     wchar_t** scratch_ = nullptr;
 };
 
-/// Writes the usage text to standard output, then its three lines to the log.
+/// Reads the value of --setupTimeout: decimal digits only, kMinSetupTimeout to kMaxSetupTimeout.
+/// `seconds` is written only on success.
+bool parseSetupTimeout(const wchar_t* text, uint32_t& seconds);
+
+/// Writes the usage text to standard output, then its lines to the log.
 void printUsage();
 
 }  // namespace velkaro

@@ -11,7 +11,5 @@ inline constexpr const wchar_t* kLogFileName = L"Velkaro.log";
 inline constexpr const wchar_t* kInstanceLockName =
     L"Global\\{93156C43-A68F-4665--3998867DB8088E1F}";
 inline constexpr const wchar_t* kBannerLine = L"##################################################";
-inline constexpr const wchar_t* kSeparatorLine =
-    L"**************************************************";
 
 }  // namespace velkaro

@@ -43,6 +43,7 @@ void printRunSummary(zoka::Logger& logger, const ProductUninstaller& uninstaller
         {uninstaller.ignoredProducts, L"Ignored products:"},
         {uninstaller.failedProducts, L"Failed products:"},
         {uninstaller.notFoundProducts, L"Products not found on the system:"},
+        {uninstaller.notAttemptedProducts, L"Not attempted products:"},
     };
     for (const auto& section : sections) {
         if (section.set.empty())

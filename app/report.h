@@ -11,7 +11,8 @@ namespace velkaro {
 /// or the one line saying that there is nothing to remove.
 void printProductListing(zoka::Logger& logger, const ProductSet& productsToRemove);
 
-/// "Summary:", then each non-empty result set under its separator and heading.
+/// "Summary:", then each non-empty result set under its separator and heading (the products a
+/// stop left out last).
 void printRunSummary(zoka::Logger& logger, const ProductUninstaller& uninstaller);
 
 }  // namespace velkaro

@@ -23,6 +23,9 @@ void ensureStandardStreams();
 /// False when the platform cannot tell or the folder cannot be created.
 bool getTempFolder(std::wstring& path);
 
+/// The machine's host name; empty when the platform cannot tell.
+std::wstring hostName();
+
 /// The running executable's folder, without a trailing separator. `path` is left unchanged on
 /// failure.
 bool getExecutableFolder(std::wstring& path);

@@ -45,6 +45,13 @@ bool getTempFolder(std::wstring& path) {
     return true;
 }
 
+std::wstring hostName() {
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof(buffer) - 1) != 0)
+        return std::wstring();
+    return zoka::fromUtf8(buffer);
+}
+
 bool getExecutableFolder(std::wstring& path) {
     // The link's target can be longer than PATH_MAX only in theory; a cut path is refused.
     char buffer[PATH_MAX + 1];

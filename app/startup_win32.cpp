@@ -38,6 +38,14 @@ bool getTempFolder(std::wstring& path) {
     return true;
 }
 
+std::wstring hostName() {
+    wchar_t buffer[256];
+    DWORD size = 256;
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, buffer, &size))
+        return std::wstring();
+    return std::wstring(buffer, size);
+}
+
 bool getExecutableFolder(std::wstring& path) {
     wchar_t buffer[MAX_PATH];
     DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);

@@ -23,25 +23,40 @@ std::wstring itemPrefix(const wchar_t* listQuery, int index) {
     return std::wstring(listQuery) + L"[" + std::to_wstring(index) + L"]/";
 }
 
-bool readVeltProduct(zoka::XMLParser& parser, const std::wstring& prefix,
-                     UninstallProduct& product) {
-    if (!parser.stringValueForXQuery(prefix + L"SapCode", product.sapCode) ||
-        !parser.stringValueForXQuery(prefix + L"Version", product.version) ||
-        !parser.stringValueForXQuery(prefix + L"Platform", product.platform))
-        return false;
+// Each reader gives the element it could not read (nullptr when the product is complete).
+const wchar_t* readVeltProduct(zoka::XMLParser& parser, const std::wstring& prefix,
+                               UninstallProduct& product) {
+    const std::pair<const wchar_t*, std::wstring*> fields[] = {
+        {L"SapCode", &product.sapCode},
+        {L"Version", &product.version},
+        {L"Platform", &product.platform},
+    };
+    for (const auto& [name, value] : fields) {
+        if (!parser.stringValueForXQuery(prefix + name, *value))
+            return name;
+    }
+    const wchar_t* deploymentPath = L"DeploymentUninstall/Deployment";
     // The node reference goes before the parser that made it.
-    zoka::XmlNode deployment = parser.getNodeForXQuery(prefix + L"DeploymentUninstall/Deployment");
+    zoka::XmlNode deployment = parser.getNodeForXQuery(prefix + deploymentPath);
     if (!deployment || !parser.getXMLStringOfNode(deployment, product.deploymentXml))
-        return false;
+        return deploymentPath;
     product.baseVersion = product.version;
-    return true;
+    return nullptr;
 }
 
-bool readQxProduct(zoka::XMLParser& parser, const std::wstring& prefix, UninstallProduct& product) {
-    return parser.stringValueForXQuery(prefix + L"SapCode", product.sapCode) &&
-           parser.stringValueForXQuery(prefix + L"Version", product.version) &&
-           parser.stringValueForXQuery(prefix + L"Platform", product.platform) &&
-           parser.stringValueForXQuery(prefix + L"BaseVersion", product.baseVersion);
+const wchar_t* readQxProduct(zoka::XMLParser& parser, const std::wstring& prefix,
+                             UninstallProduct& product) {
+    const std::pair<const wchar_t*, std::wstring*> fields[] = {
+        {L"SapCode", &product.sapCode},
+        {L"Version", &product.version},
+        {L"Platform", &product.platform},
+        {L"BaseVersion", &product.baseVersion},
+    };
+    for (const auto& [name, value] : fields) {
+        if (!parser.stringValueForXQuery(prefix + name, *value))
+            return name;
+    }
+    return nullptr;
 }
 
 /// One family's product list in the configuration.
@@ -50,7 +65,8 @@ struct ProductList {
     const wchar_t* query;
     const wchar_t* noneMessage;        // logged when the list is missing or empty
     const wchar_t* parseFailedFormat;  // its %s takes the failed item's query prefix
-    bool (*read)(zoka::XMLParser& parser, const std::wstring& prefix, UninstallProduct& product);
+    const wchar_t* (*read)(zoka::XMLParser& parser, const std::wstring& prefix,
+                           UninstallProduct& product);
 };
 
 const ProductList kVeltList = {
@@ -79,8 +95,9 @@ bool readProductList(zoka::XMLParser& parser, const ProductList& list, zoka::Log
         UninstallProduct product;
         product.family = list.family;
         const std::wstring prefix = itemPrefix(list.query, i);
-        if (!list.read(parser, prefix, product)) {
+        if (const wchar_t* missing = list.read(parser, prefix, product)) {
             logger.error(L"", list.parseFailedFormat, prefix.c_str());
+            logger.info(L"The product at %s has no readable element %s.", prefix.c_str(), missing);
             zoka::console::out({L"Failed to parse the products uninstall info ...", prefix});
             return false;
         }
@@ -96,6 +113,11 @@ bool ProductUninstaller::loadUninstallConfig(const std::wstring& path) {
     if (!parser.initWithXMLPath(path)) {
         logger.error(L"", L"Initialize with XML failed!");
         zoka::console::out({L"Initialize with XML failed!"});
+        const std::wstring& reason = parser.loadError();
+        if (!reason.empty()) {
+            logger.info(L"XML parse error: %s", reason.c_str());
+            zoka::console::out({L"XML parse error: ", reason});
+        }
         return false;
     }
 

@@ -2,12 +2,18 @@
 // Holds the products to remove and the four result sets; loads the configuration and runs the
 // removal.
 
+#include <cstdint>
 #include <string>
 
+#include "config/run_record.h"
 #include "config/uninstall_product.h"
 #include "logging/logger.h"
 
 namespace velkaro {
+
+/// The line of 50 asterisks between the blocks of the listing, the run and the summary.
+inline constexpr const wchar_t* kSeparatorLine =
+    L"**************************************************";
 
 class ProductUninstaller {
 public:
@@ -19,8 +25,13 @@ public:
     bool loadUninstallConfig(const std::wstring& path);
 
     /// Removes every product in key order and sorts each into one result set; false when at
-    /// least one removal failed. (Defined by the engine.)
-    bool uninstallProducts();
+    /// least one removal failed. A stop request ends the run before the next product: the rest
+    /// go to notAttemptedProducts. Fills `record` (setup programs, one entry per product) when
+    /// given. (Defined by the engine.)
+    bool uninstallProducts(RunRecord* record = nullptr);
+
+    /// The longest a setup program may run, in seconds; 0: no limit.
+    uint32_t setupTimeoutSeconds = 0;
 
     zoka::Logger logger;  // constructed first, destroyed last
     ProductSet productsToRemove;
@@ -28,6 +39,7 @@ public:
     ProductSet failedProducts;
     ProductSet ignoredProducts;
     ProductSet notFoundProducts;
+    ProductSet notAttemptedProducts;  ///< left out because the run was asked to stop
 };
 
 }  // namespace velkaro

@@ -5,6 +5,7 @@
 #include "support/file_utils.h"
 #include "support/platform.h"
 #include "sysutil/process_launcher.h"
+#include "sysutil/stop_request.h"
 #include "sysutil/temp_folder.h"
 
 namespace velkaro {
@@ -72,19 +73,56 @@ bool MediaUninstaller::ensureTempFolder() {
     return tempFolderCreated;
 }
 
-bool MediaUninstaller::runSetup(const std::wstring& setupPath,
+bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstring& setupPath,
                                 const std::vector<std::wstring>& arguments, bool quoteProgramPath,
                                 SetupVerdict (*verdictFor)(korr::LaunchResult, uint32_t),
                                 bool& foundOnSystem) {
+    const wchar_t* sapCode = product.sapCode.c_str();
+    const wchar_t* baseVersion = product.baseVersion.c_str();
+    const wchar_t* platform = product.platform.c_str();
+    logger.info(L"Starting the setup program %s with the command line: %s", setupPath.c_str(),
+                korr::buildCommandLine(setupPath, arguments, quoteProgramPath).c_str());
+
+    korr::LaunchLimits limits;
+    limits.timeoutSeconds = setupTimeoutSeconds;
+    limits.onStopRequest = [&](unsigned long processId) {
+        logger.error(L"",
+                     L"Stop requested (%s) while the setup program %s (process %d) removes "
+                     L"(%s/%s/%s): waiting for it to end; a second request ends it.",
+                     korr::stopRequestName(), setupPath.c_str(), static_cast<int>(processId),
+                     sapCode, baseVersion, platform);
+    };
+    korr::LaunchDetails details;
     uint32_t exitCode = static_cast<uint32_t>(-1);
-    const korr::LaunchResult launch =
-        korr::runProcessAndWait(setupPath, arguments, exitCode, std::wstring(), quoteProgramPath);
+    const korr::LaunchResult launch = korr::runProcessAndWait(
+        setupPath, arguments, exitCode, std::wstring(), quoteProgramPath, limits, &details);
+    if (launch == korr::LAUNCH_TIMED_OUT) {
+        logger.error(L"",
+                     L"The setup program %s for (%s/%s/%s) ran longer than its limit of %d "
+                     L"seconds: it was ended with every process it started.",
+                     setupPath.c_str(), sapCode, baseVersion, platform,
+                     static_cast<int>(setupTimeoutSeconds));
+    } else if (launch == korr::LAUNCH_STOPPED) {
+        logger.error(L"",
+                     L"The setup program %s for (%s/%s/%s) was ended on a second stop request, "
+                     L"with every process it started.",
+                     setupPath.c_str(), sapCode, baseVersion, platform);
+    }
     const SetupVerdict verdict = verdictFor(launch, exitCode);
     int code = signedExitCode(exitCode);
     if (verdict.level == zoka::LEVEL_ERROR)
         logger.error(L"", verdict.message, code);
     else
         logger.info(verdict.message, code);
+
+    if (launchRecord != nullptr) {
+        launchRecord->launched = true;
+        launchRecord->launchResult = launch;
+        launchRecord->hasExitCode = launch == korr::LAUNCH_OK;
+        launchRecord->exitCode = launch == korr::LAUNCH_OK ? code : 0;
+        launchRecord->timedOut = launch == korr::LAUNCH_TIMED_OUT;
+        launchRecord->seconds = details.seconds;
+    }
 
     switch (verdict.outcome) {
         case RemovalOutcome::Removed:

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/run_record.h"
 #include "config/uninstall_product.h"
 #include "engine/setup_verdict.h"
 #include "logging/logger.h"
@@ -38,12 +39,16 @@ public:
     bool tempFolderCreated = false;  // decides whether the destructor deletes the folder
     std::wstring qxSetupPath;
     std::wstring veltSetupPath;
+    /// The longest a setup program may run, in seconds; 0: no limit.
+    uint32_t setupTimeoutSeconds = 0;
+    /// When set, the next removal writes its launch's details here.
+    ProductRecord* launchRecord = nullptr;
 
 private:
     /// Runs a family setup program and waits for it, logs the family's verdict on its answer and
     /// turns that into the removal's result.
-    bool runSetup(const std::wstring& setupPath, const std::vector<std::wstring>& arguments,
-                  bool quoteProgramPath,
+    bool runSetup(const UninstallProduct& product, const std::wstring& setupPath,
+                  const std::vector<std::wstring>& arguments, bool quoteProgramPath,
                   SetupVerdict (*verdictFor)(korr::LaunchResult launch, uint32_t exitCode),
                   bool& foundOnSystem);
 };

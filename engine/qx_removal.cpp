@@ -61,7 +61,7 @@ bool MediaUninstaller::uninstallQXMedia(const UninstallProduct& product, bool& f
         L"--uninstall=1",
         L"--driverXML=\"" + driverFile + L"\"",
     };
-    return runSetup(qxSetupPath, arguments, true, qxSetupVerdict, foundOnSystem);
+    return runSetup(product, qxSetupPath, arguments, true, qxSetupVerdict, foundOnSystem);
 }
 
 }  // namespace velkaro

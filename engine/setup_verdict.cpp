@@ -1,5 +1,7 @@
 #include "engine/setup_verdict.h"
 
+#include <initializer_list>
+
 namespace velkaro {
 
 namespace {
@@ -11,12 +13,15 @@ struct KnownExitCode {
     const wchar_t* message;
 };
 
-/// One family's answers: the launch failures, the documented exit codes and the rest.
+/// One family's answers: the launch failures, the documented exit codes and the rest. The
+/// documented codes are a counted list, so a row left out can never read as "exit 0 removed".
 struct SetupTable {
     const wchar_t* notStarted;
     const wchar_t* createFailed;
     const wchar_t* noExitCode;
-    KnownExitCode known[3];    // rows without a message are unused
+    const wchar_t* timedOut;
+    const wchar_t* stopped;
+    std::initializer_list<KnownExitCode> known;
     const wchar_t* otherCode;  // any other exit code: failed
 };
 
@@ -24,6 +29,9 @@ const SetupTable kVeltTable = {
     L"Failed to launch the VELT Setup process.Stopping the uninstallation process.",
     L"Failed to create the VELT Setup process.Stopping the uninstallation process.",
     L"Failed to get the return code of the VELT Setup process.Stopping the uninstallation "
+    L"process.",
+    L"The VELT Setup process was ended at its time limit.Stopping the uninstallation process.",
+    L"The VELT Setup process was ended on a second stop request.Stopping the uninstallation "
     L"process.",
     {
         {0, RemovalOutcome::Removed,
@@ -39,6 +47,9 @@ const SetupTable kQxTable = {
     L"Failed to launch the QXPIM Setup process.Stopping the uninstallation process.",
     L"Failed to create the QXPIM Setup process.Stopping the uninstallation process.",
     L"Failed to get the return code of the QXPIM Setup process.Stopping the uninstallation "
+    L"process.",
+    L"The QXPIM Setup process was ended at its time limit.Stopping the uninstallation process.",
+    L"The QXPIM Setup process was ended on a second stop request.Stopping the uninstallation "
     L"process.",
     {
         {0, RemovalOutcome::Removed,
@@ -63,13 +74,17 @@ SetupVerdict lookUp(const SetupTable& table, korr::LaunchResult launch, uint32_t
             return failed(table.createFailed);
         case korr::LAUNCH_NO_EXIT_CODE:
             return failed(table.noExitCode);
+        case korr::LAUNCH_TIMED_OUT:
+            return failed(table.timedOut);
+        case korr::LAUNCH_STOPPED:
+            return failed(table.stopped);
         case korr::LAUNCH_NOT_STARTED:
         default:
             // An unknown result never counts as a success.
             return failed(table.notStarted);
     }
     for (const KnownExitCode& row : table.known) {
-        if (row.message != nullptr && row.exitCode == exitCode)
+        if (row.exitCode == exitCode)
             return {row.outcome, zoka::LEVEL_INFO, row.message};
     }
     return failed(table.otherCode);

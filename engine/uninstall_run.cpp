@@ -3,6 +3,7 @@
 #include "config/product_uninstaller.h"
 #include "engine/media_uninstaller.h"
 #include "support/console.h"
+#include "sysutil/stop_request.h"
 
 namespace velkaro {
 
@@ -10,8 +11,6 @@ namespace {
 
 constexpr unsigned kVeltAvailable = 1;
 constexpr unsigned kQxAvailable = 2;
-
-const wchar_t kSeparatorLine[] = L"**************************************************";
 
 bool familyAvailable(InstallerFamily family, unsigned availableFamilies) {
     return (availableFamilies & (family == VELT ? kVeltAvailable : kQxAvailable)) != 0;
@@ -33,14 +32,35 @@ void reportRuntimeMissing(zoka::Logger& logger, const wchar_t* text) {
     zoka::console::out({text});
 }
 
+ProductRecord& newRecord(RunRecord* record, ProductRecord& scratch, const UninstallProduct& product,
+                         ProductOutcome outcome) {
+    if (record == nullptr) {
+        scratch = ProductRecord();
+        return scratch;
+    }
+    record->products.push_back(ProductRecord());
+    record->products.back().product = product;
+    record->products.back().outcome = outcome;
+    return record->products.back();
+}
+
 }  // namespace
 
-bool ProductUninstaller::uninstallProducts() {
+bool ProductUninstaller::uninstallProducts(RunRecord* record) {
     bool runResult = true;
     if (productsToRemove.empty())
         return runResult;
 
     MediaUninstaller media;  // its destructor removes the run folder on every way out
+    media.setupTimeoutSeconds = setupTimeoutSeconds;
+    if (record != nullptr) {
+        // Entries are referred to while their product runs: no reallocation after this.
+        record->products.reserve(record->products.size() + productsToRemove.size());
+        record->setupsLocated = true;
+        record->veltSetupPath = media.veltSetupPath;
+        record->qxSetupPath = media.qxSetupPath;
+    }
+    ProductRecord scratch;
 
     unsigned availableFamilies = 0;
     if (!media.veltSetupPath.empty())
@@ -54,28 +74,49 @@ bool ProductUninstaller::uninstallProducts() {
 
     // Without any setup program the products are left out of every set: the two lines above
     // already say why nothing was attempted.
-    if (availableFamilies == 0)
+    if (availableFamilies == 0) {
+        for (const UninstallProduct& product : productsToRemove)
+            newRecord(record, scratch, product, ProductOutcome::Ignored);
         return runResult;
+    }
 
+    bool stopped = false;
     for (const UninstallProduct& product : productsToRemove) {
-        if (!familyAvailable(product.family, availableFamilies)) {
-            ignoredProducts.insert(product);
+        // Asked between products only: a removal under way is never broken off here.
+        if (!stopped && korr::stopRequestCount() > 0) {
+            stopped = true;
+            logger.error(L"", L"Stop requested (%s): no further product is started.",
+                         korr::stopRequestName());
+        }
+        if (stopped) {
+            notAttemptedProducts.insert(product);
+            newRecord(record, scratch, product, ProductOutcome::NotAttempted);
             continue;
         }
+        if (!familyAvailable(product.family, availableFamilies)) {
+            ignoredProducts.insert(product);
+            newRecord(record, scratch, product, ProductOutcome::Ignored);
+            continue;
+        }
+        ProductRecord& entry = newRecord(record, scratch, product, ProductOutcome::Failed);
+        media.launchRecord = &entry;
 
         reportProduct(logger, L"Uninstalling (%s/%s/%s)", L"Uninstalling (", product);
 
         bool foundOnSystem = true;
         bool removed = product.family == VELT ? media.uninstallVELTMedia(product, foundOnSystem)
                                               : media.uninstallQXMedia(product, foundOnSystem);
+        media.launchRecord = nullptr;
 
         // Not found comes first: both removals return true when they clear the flag.
         if (!foundOnSystem) {
             notFoundProducts.insert(product);
+            entry.outcome = ProductOutcome::NotFound;
             reportProduct(logger, L"Not found on system (%s/%s/%s)", L"Not found on system (",
                           product);
         } else if (removed) {
             removedProducts.insert(product);
+            entry.outcome = ProductOutcome::Removed;
             reportProduct(logger, L"Successfully uninstalled (%s/%s/%s)",
                           L"Successfully uninstalled (", product);
         } else {

@@ -48,7 +48,7 @@ bool MediaUninstaller::uninstallVELTMedia(const UninstallProduct& product, bool&
         L"\"" + veltSetupPath + L"\"",
         L"--deploymentFile=\"" + deploymentFile + L"\"",
     };
-    return runSetup(veltSetupPath, arguments, false, veltSetupVerdict, foundOnSystem);
+    return runSetup(product, veltSetupPath, arguments, false, veltSetupVerdict, foundOnSystem);
 }
 
 }  // namespace velkaro

@@ -48,6 +48,9 @@ void setAsyncOff(Document& document);
 bool load(Document& document, const std::wstring& path);
 /// Parses the text; false when the service does not load it.
 bool loadXml(Document& document, const std::wstring& xml);
+/// The service's reason for the last failed load into `document` ("line L, column C: text");
+/// empty when it gave none.
+std::wstring lastLoadError(Document& document);
 NodeListRef selectNodes(Document& document, const std::wstring& query);
 long listLength(NodeList& list);
 /// The item at `index`, empty when there is none.

@@ -130,6 +130,7 @@ bool XMLParser::initWithXMLPath(const std::wstring& path) {
     const FailureTexts texts = {
         L"Caught exception in ... initWithXMLPath. com error:%x  system error:%d",
         L"Caught exception in ... initWithXMLPath. error:%d"};
+    loadError_.clear();
     return guarded(logger, texts, false, [&] {
         xmldom::DocumentRef document = createDocument(true);
         if (!document)
@@ -137,16 +138,23 @@ bool XMLParser::initWithXMLPath(const std::wstring& path) {
         xmldom::setAsyncOff(*document);
         bool loaded = xmldom::load(*document, path);
         if (!loaded) {
+            loadError_ = xmldom::lastLoadError(*document);
             // Some files the service rejects by path still parse from their text.
             std::wstring text;
-            if (readTextFile(path, text))
+            if (readTextFile(path, text)) {
                 loaded = xmldom::loadXml(*document, text);
+                // The text's own reason is the more exact one when there is one.
+                const std::wstring textError = loaded ? L"" : xmldom::lastLoadError(*document);
+                if (!textError.empty())
+                    loadError_ = textError;
+            }
         }
         if (!loaded) {
             libraryLog(logger, LEVEL_WARN, kModule, L"Failed to load xml %s. system error:%d",
                        path.c_str(), os::lastError());
             return false;
         }
+        loadError_.clear();
         document_ = std::move(document);
         return true;
     });

@@ -90,6 +90,10 @@ public:
     /// Saves the document to `path` (UTF-8 unless the document declares another encoding).
     bool writeXMLToFile(const std::wstring& path);
 
+    /// The DOM service's reason ("line L, column C: text") why the last initWithXMLPath failed;
+    /// empty after a success or when the service gave none.
+    const std::wstring& loadError() const { return loadError_; }
+
     /// True once this object initialised COM on its thread (never on POSIX).
     bool comInitialized() const { return comInitialized_; }
 
@@ -101,6 +105,7 @@ private:
 
     std::shared_ptr<xmldom::Document> document_;
     bool comInitialized_ = false;
+    std::wstring loadError_;
 };
 
 }  // namespace zoka

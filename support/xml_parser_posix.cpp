@@ -129,7 +129,22 @@ bool hasName(const xmlNode* node, const std::string& name) {
 // Parents with at least this many element children get a child index.
 constexpr size_t kIndexedFrom = 32;
 
-xmlDocPtr parse(const char* data, size_t size, const char* encoding, int extraOptions) {
+// "line L, column C: message" of the parser's last error; empty when there is none.
+std::wstring describeError(const xmlError* error) {
+    if (error == nullptr || error->code == XML_ERR_OK)
+        return std::wstring();
+    std::string message = error->message != nullptr ? error->message : "";
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    if (error->line <= 0)
+        return fromUtf8(message);
+    return L"line " + std::to_wstring(error->line) + L", column " + std::to_wstring(error->int2) +
+           L": " + fromUtf8(message);
+}
+
+xmlDocPtr parse(const char* data, size_t size, const char* encoding, int extraOptions,
+                std::wstring& reason) {
+    reason.clear();
     if (size > static_cast<size_t>(INT_MAX))
         return nullptr;
     QuietErrors quiet;
@@ -143,6 +158,8 @@ xmlDocPtr parse(const char* data, size_t size, const char* encoding, int extraOp
         xmlFreeDoc(doc);
         doc = nullptr;
     }
+    if (doc == nullptr)
+        reason = describeError(xmlCtxtGetLastError(context));
     xmlFreeParserCtxt(context);
     return doc;
 }
@@ -202,6 +219,7 @@ struct Document : std::enable_shared_from_this<Document> {
     using ByName = std::unordered_map<std::string, std::vector<xmlNodePtr>>;
     xmlDocPtr doc = nullptr;
     std::unordered_map<const xmlNode*, ByName> index;
+    std::wstring loadError;  ///< the parser's reason for the last failed load
 };
 
 struct Node : std::enable_shared_from_this<Node> {
@@ -480,13 +498,18 @@ bool load(Document& document, const std::wstring& path) {
     }
     bytes.resize(done);
     // The bytes carry their own encoding: a byte-order mark or the declaration.
-    return replaceTree(document, parse(bytes.data(), bytes.size(), nullptr, 0));
+    return replaceTree(document, parse(bytes.data(), bytes.size(), nullptr, 0, document.loadError));
 }
 
 bool loadXml(Document& document, const std::wstring& xml) {
     // The text is already decoded: any encoding its declaration names is moot.
     std::string bytes = toUtf8(xml);
-    return replaceTree(document, parse(bytes.data(), bytes.size(), "UTF-8", XML_PARSE_IGNORE_ENC));
+    return replaceTree(document, parse(bytes.data(), bytes.size(), "UTF-8", XML_PARSE_IGNORE_ENC,
+                                       document.loadError));
+}
+
+std::wstring lastLoadError(Document& document) {
+    return document.loadError;
 }
 
 NodeListRef selectNodes(Document& document, const std::wstring& query) {

@@ -173,6 +173,24 @@ bool loadXml(Document& document, const std::wstring& xml) {
     return loaded == VARIANT_TRUE;
 }
 
+std::wstring lastLoadError(Document& document) {
+    win32::ComPtr<IXMLDOMParseError> error;
+    long line = 0, column = 0;
+    Bstr reason;
+    if (FAILED(document.dom->get_parseError(error.put())) || !error ||
+        FAILED(error->get_line(&line)) || FAILED(error->get_linepos(&column)) ||
+        FAILED(error->get_reason(reason.put())))
+        return std::wstring();
+    std::wstring message = reason.str();
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    if (message.empty() || line <= 0)
+        return message;  // no position: a file that could not be read, say
+    return L"line " + std::to_wstring(line) + L", column " + std::to_wstring(column) + L": " +
+           message;
+}
+
 NodeListRef selectNodes(Document& document, const std::wstring& query) {
     // MSXML answers these with an error; Wine's crashes on some of them, so they never reach it.
     if (isMalformedQuery(query))

@@ -4,6 +4,9 @@
 #include "support/file_utils.h"
 #include "support/platform.h"
 #include "sysutil/process_launcher_platform.h"
+#include "sysutil/stop_request.h"
+
+#include <chrono>
 
 namespace korr {
 namespace {
@@ -103,9 +106,54 @@ std::vector<std::wstring> splitCommandLine(const std::wstring& commandLine) {
     return words;
 }
 
+namespace detail {
+namespace {
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+WaitWatch::WaitWatch(const LaunchLimits& limits)
+    : limits_(limits), startMs_(nowMs()), stopsAtStart_(0) {}
+
+WaitStep WaitWatch::check(unsigned long processId) {
+    const int stops = stopRequestCount();
+    if (stops > 0 && !stopReported_) {
+        stopReported_ = true;
+        stopsAtStart_ = stops;
+        if (limits_.onStopRequest)
+            limits_.onStopRequest(processId);
+    }
+    // A request that came before the program started counts as the first one only.
+    if (stopReported_ && stops > stopsAtStart_)
+        return WaitStep::EndForStop;
+    if (limits_.timeoutSeconds > 0 &&
+        nowMs() - startMs_ >= static_cast<int64_t>(limits_.timeoutSeconds) * 1000)
+        return WaitStep::EndForTimeout;
+    return WaitStep::KeepWaiting;
+}
+
+double WaitWatch::elapsedSeconds() const {
+    return static_cast<double>(nowMs() - startMs_) / 1000.0;
+}
+
+}  // namespace detail
+
 LaunchResult runProcessAndWait(const std::wstring& programPath,
                                const std::vector<std::wstring>& arguments, uint32_t& exitCode,
                                const std::wstring& workingDirectory, bool quoteProgramPath) {
+    return runProcessAndWait(programPath, arguments, exitCode, workingDirectory, quoteProgramPath,
+                             LaunchLimits(), nullptr);
+}
+
+LaunchResult runProcessAndWait(const std::wstring& programPath,
+                               const std::vector<std::wstring>& arguments, uint32_t& exitCode,
+                               const std::wstring& workingDirectory, bool quoteProgramPath,
+                               const LaunchLimits& limits, LaunchDetails* details) {
     Logger& logger = getSharedLogger();
     if (!zoka::os::pathExists(programPath)) {
         logError(logger, kModule, L"CreateProcess failed. PathToProcess does not exist.\n");
@@ -127,8 +175,15 @@ LaunchResult runProcessAndWait(const std::wstring& programPath,
             L"Path to Process :%ls Process Directory :%ls arguments being passed :%ls",
             programPath.c_str(), workingFolder.c_str(), commandLine.c_str());
 
-    const LaunchResult result = detail::startAndWait(logger, programPath, commandLine,
-                                                     workingFolder, quoteProgramPath, exitCode);
+    detail::WaitWatch watch(limits);
+    unsigned long processId = 0;
+    const LaunchResult result =
+        detail::startAndWait(logger, programPath, commandLine, workingFolder, quoteProgramPath,
+                             exitCode, watch, processId);
+    if (details != nullptr) {
+        details->processId = processId;
+        details->seconds = processId != 0 ? watch.elapsedSeconds() : 0;
+    }
     logInfo(logger, kModule, L"Process creation completed.");
     return result;
 }

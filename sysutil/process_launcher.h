@@ -1,7 +1,9 @@
 #pragma once
-// Starts one program, waits for it without time limit and reads its exit code.
+// Starts one program, waits for it (without time limit unless asked for one) and reads its exit
+// code.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,22 @@ enum LaunchResult : int {
     LAUNCH_NOT_STARTED = 1,    ///< program path missing, or its folder could not be derived
     LAUNCH_CREATE_FAILED = 2,  ///< process creation failed
     LAUNCH_NO_EXIT_CODE = 3,   ///< ran, but no exit code (POSIX: ended by a signal)
+    LAUNCH_TIMED_OUT = 4,      ///< ran past its limit; ended with every process it started
+    LAUNCH_STOPPED = 5,        ///< ended with every process it started on a second stop request
+};
+
+/// How long a program may run, and who hears of a stop request while it runs.
+struct LaunchLimits {
+    uint32_t timeoutSeconds = 0;  ///< 0: no limit
+    /// Called once, with the program's process id, when a (first) stop request comes while the
+    /// program runs; the wait goes on. A second request ends the program and all it started.
+    std::function<void(unsigned long processId)> onStopRequest;
+};
+
+/// What the caller may want to report about one launch.
+struct LaunchDetails {
+    unsigned long processId = 0;  ///< 0 when nothing was started
+    double seconds = 0;           ///< from the start to the end of the program
 };
 
 /// Builds the command line (quoted program path first when `quoteProgramPath`, then each
@@ -20,6 +38,14 @@ enum LaunchResult : int {
 LaunchResult runProcessAndWait(const std::wstring& programPath,
                                const std::vector<std::wstring>& arguments, uint32_t& exitCode,
                                const std::wstring& workingDirectory, bool quoteProgramPath);
+
+/// The same, with a time limit and stop requests heard while waiting. The program runs in a
+/// group of its own (Windows: a job object; POSIX: a process group), so that ending it at the
+/// limit or on a second stop request ends every process it started too.
+LaunchResult runProcessAndWait(const std::wstring& programPath,
+                               const std::vector<std::wstring>& arguments, uint32_t& exitCode,
+                               const std::wstring& workingDirectory, bool quoteProgramPath,
+                               const LaunchLimits& limits, LaunchDetails* details);
 
 /// The command line that runProcessAndWait passes, built by the same rules (for tests and logs).
 std::wstring buildCommandLine(const std::wstring& programPath,

@@ -10,12 +10,33 @@ class Logger;
 
 namespace korr::detail {
 
-/// Starts the program with the finished command line in `workingFolder` and waits for it
-/// without time limit. Writes `exitCode` only for LAUNCH_OK; logs its own failures to `logger`.
-/// With `quoteProgramPath` false, `programPath` is the application name and the command line
-/// holds only the arguments.
+/// What a wait does after each slice.
+enum class WaitStep { KeepWaiting, EndForTimeout, EndForStop };
+
+/// Watches one wait: the time limit and the stop requests (portable, process_launcher.cpp).
+class WaitWatch {
+public:
+    explicit WaitWatch(const LaunchLimits& limits);
+    /// Called while the program `processId` runs, after each slice of at most kSliceMs.
+    WaitStep check(unsigned long processId);
+    double elapsedSeconds() const;
+
+    static constexpr unsigned kSliceMs = 50;
+
+private:
+    const LaunchLimits& limits_;
+    int64_t startMs_;
+    int stopsAtStart_;
+    bool stopReported_ = false;
+};
+
+/// Starts the program with the finished command line in `workingFolder`, in a group of its own,
+/// and waits for it under `watch`. Writes `exitCode` only for LAUNCH_OK; logs its own failures
+/// to `logger`. With `quoteProgramPath` false, `programPath` is the application name and the
+/// command line holds only the arguments.
 LaunchResult startAndWait(Logger& logger, const std::wstring& programPath,
                           const std::wstring& commandLine, const std::wstring& workingFolder,
-                          bool quoteProgramPath, uint32_t& exitCode);
+                          bool quoteProgramPath, uint32_t& exitCode, WaitWatch& watch,
+                          unsigned long& processId);
 
 }  // namespace korr::detail

@@ -48,6 +48,8 @@ public:
     RunResult wait();
     /// Ends the child at once (SIGKILL / TerminateProcess); wait() still has to be called.
     void kill();
+    /// The running child's process id; 0 when none runs.
+    unsigned long id() const;
 
     struct Impl;
 

@@ -102,6 +102,10 @@ void ChildProcess::kill() {
         ::kill(impl_->pid, SIGKILL);
 }
 
+unsigned long ChildProcess::id() const {
+    return impl_->pid > 0 ? static_cast<unsigned long>(impl_->pid) : 0;
+}
+
 RunResult ChildProcess::wait() {
     if (impl_->pid <= 0)
         return RunResult{};

@@ -110,6 +110,10 @@ void ChildProcess::kill() {
         ::TerminateProcess(impl_->process.get(), 1);
 }
 
+unsigned long ChildProcess::id() const {
+    return impl_->process ? ::GetProcessId(impl_->process.get()) : 0;
+}
+
 RunResult ChildProcess::wait() {
     if (!impl_->process)
         return RunResult{};

@@ -31,6 +31,10 @@ bool readFile(const std::wstring& path, size_t limit, std::string& bytes, bool& 
 /// Appends the bytes in one write, creating the file when needed.
 bool appendFile(const std::wstring& path, const std::string& bytes);
 
+/// Starts `program` with the one argument and returns its process id (0 when it failed). The
+/// child stays in this program's process group (POSIX) or job (Windows).
+unsigned long startChild(const std::wstring& program, const wchar_t* argument);
+
 void sleepMs(unsigned long ms);
 [[noreturn]] void hang();
 /// Ends the process without an orderly exit: SIGKILL on POSIX; on Windows it terminates itself

@@ -18,6 +18,8 @@
 //                     POSIX only its low 8 bits reach the parent
 //   STANDIN_MODE      exit (default) | hang (never exits) | die (POSIX: SIGKILL; Windows: the
 //                     process terminates itself with code 3, as abort() would, without a dialog)
+//                     | hangtree (starts a copy of itself that hangs, then hangs too: a setup
+//                     program with a child of its own)
 //   STANDIN_SLEEP_MS  milliseconds to sleep after writing the record, before the action
 //   STANDIN_RULES     needle=action;needle=action... The first needle found in the parameter
 //                     file's bytes (UTF-8) chooses the action: an exit code, "hang" or "die".
@@ -50,7 +52,8 @@
 //   config_error=<text>                               one per value that was not understood
 //   rule=<needle>                                     the rule that matched, if any
 //   rule_miss=<n>                                     none of the n rules matched
-//   action=exit <code>|hang|die                       code as unsigned decimal
+//   action=exit <code>|hang|die|hangtree              code as unsigned decimal
+//   grandchild=<process id>                           the copy that hangtree started
 //   sleep_ms=<n>
 //   record=end
 //
@@ -73,8 +76,10 @@ constexpr wchar_t kVeltOption[] = L"--deploymentFile=";
 constexpr wchar_t kQxOption[] = L"--driverXML=";
 // Neither family reads 97 as removed or as not installed.
 constexpr uint32_t kUnmatchedExit = 97;
+// The only argument of the copy that hangtree starts: it hangs at once, reading nothing.
+constexpr wchar_t kHangChildOption[] = L"--standin-hang-child";
 
-enum class Mode { exit, hang, die };
+enum class Mode { exit, hang, die, hangtree };
 
 struct Action {
     Mode mode = Mode::exit;
@@ -179,6 +184,10 @@ bool parseAction(const std::string& text, Action& action) {
         action = Action{Mode::die, 0};
         return true;
     }
+    if (t == "hangtree") {
+        action = Action{Mode::hangtree, 0};
+        return true;
+    }
     uint32_t code = 0;
     if (!parseCode(t, code))
         return false;
@@ -234,6 +243,8 @@ void apply(Config& config, const std::string& key, const std::string& value,
             config.action.mode = Mode::hang;
         } else if (mode == "die") {
             config.action.mode = Mode::die;
+        } else if (mode == "hangtree") {
+            config.action.mode = Mode::hangtree;
         } else if (mode == "exit" || mode.empty()) {
             config.action.mode = Mode::exit;
         } else {
@@ -310,6 +321,8 @@ bool startsWith(const std::wstring& text, const wchar_t* prefix) {
 
 int main(int argc, char** argv) {
     const std::vector<std::wstring> args = standin::arguments(argc, argv);
+    if (args.size() == 2 && args[1] == kHangChildOption)
+        standin::hang();
     const std::wstring program = standin::programPath();
     const Config config = loadConfig(program);
 
@@ -394,6 +407,12 @@ int main(int argc, char** argv) {
         case Mode::die:
             record += "action=die\n";
             break;
+        case Mode::hangtree:
+            record += "action=hangtree\n";
+            record +=
+                "grandchild=" + std::to_string(standin::startChild(program, kHangChildOption)) +
+                "\n";
+            break;
     }
     record += "sleep_ms=" + std::to_string(config.sleepMs) + "\n";
     record += "record=end\n";
@@ -404,6 +423,7 @@ int main(int argc, char** argv) {
         standin::sleepMs(config.sleepMs);
     switch (action.mode) {
         case Mode::hang:
+        case Mode::hangtree:
             standin::hang();
         case Mode::die:
             standin::die();

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -12,6 +13,8 @@
 #include "standin_platform.h"
 #include "support/posix_io.h"
 #include "support/unicode.h"
+
+extern char** environ;
 
 namespace standin {
 
@@ -108,6 +111,16 @@ bool appendFile(const std::wstring& path, const std::string& bytes) {
         return false;
     const bool written = zoka::posix::writeAll(fd, bytes) == 0;
     return ::close(fd) == 0 && written;
+}
+
+unsigned long startChild(const std::wstring& program, const wchar_t* argument) {
+    std::string path = zoka::toUtf8(program);
+    std::string word = zoka::toUtf8(argument);
+    char* argv[] = {path.data(), word.data(), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0)
+        return 0;
+    return static_cast<unsigned long>(pid);
 }
 
 void sleepMs(unsigned long ms) {

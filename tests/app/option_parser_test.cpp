@@ -101,6 +101,11 @@ TEST(OptionParserTest, TableOfCommandLines) {
          {L"\u00e9t\u00e9", L"--uninstallConfigPath=\u4e2d.xml"},
          {L"2|0|--uninstallConfigPath|\u4e2d.xml"},
          {L"\u00e9t\u00e9"}},
+        {"unattended options",
+         {L"--setupTimeout=60", L"--resultFile=C:\\r.json", L"--setupTimeout"},
+         {L"3|0|--setupTimeout|60", L"4|0|--resultFile|C:\\r.json", L"3|-5|--setupTimeout|-"},
+         {}},
+        {"unattended options are exact", {L"--resultfile=x"}, {L"-1|-1|--resultfile|x"}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,6 +179,25 @@ TEST(OptionParserTest, InitStartsOver) {
     parser.init(0, nullptr);
     EXPECT_FALSE(parser.next());
     EXPECT_EQ(parser.leftoverCount(), 0);
+}
+
+TEST(OptionParserTest, SetupTimeoutValues) {
+    const struct {
+        const wchar_t* text;
+        bool ok;
+        uint32_t seconds;
+    } cases[] = {
+        {L"1", true, 1},     {L"86400", true, 86400}, {L"0060", true, 60},
+        {L"0", false, 0},    {L"86401", false, 0},    {L"", false, 0},
+        {L"-5", false, 0},   {L"+5", false, 0},       {L"5s", false, 0},
+        {L" 5", false, 0},   {L"1.5", false, 0},      {L"99999999999999999999", false, 0},
+        {nullptr, false, 0},
+    };
+    for (const auto& c : cases) {
+        uint32_t seconds = 7;
+        EXPECT_EQ(parseSetupTimeout(c.text, seconds), c.ok) << (c.text ? c.text : L"(null)");
+        EXPECT_EQ(seconds, c.ok ? c.seconds : 7u) << "written only on success";
+    }
 }
 
 TEST(OptionParserTest, ErrorTexts) {

@@ -1,6 +1,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <fstream>
+#include <iterator>
+#include <string>
+
 #include "e2e/e2e_platform.h"
 #include "support/unicode.h"
 
@@ -8,6 +12,15 @@ namespace e2e {
 
 bool killProcessId(unsigned long pid) {
     return pid > 0 && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+}
+
+bool processAlive(unsigned long pid) {
+    // The state follows the command name, which ends with the last ')'.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z' &&
+           text[close + 2] != 'X';
 }
 
 void openFolderToEveryone(const std::wstring& folder) {

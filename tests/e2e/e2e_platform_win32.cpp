@@ -14,6 +14,12 @@ bool killProcessId(unsigned long pid) {
     return ok;
 }
 
+bool processAlive(unsigned long pid) {
+    zoka::win32::UniqueHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+    return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
 void openFolderToEveryone(const std::wstring&) {}
 
 }  // namespace e2e

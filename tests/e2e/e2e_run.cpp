@@ -213,8 +213,25 @@ std::string consoleText(const std::vector<std::wstring>& lines) {
 }
 
 std::vector<std::wstring> openingLog() {
-    return {L"INFO \n", L"INFO " + kBanner, L"INFO " + kBanner, L"INFO Launching the Velkaro...",
-            L"INFO Velkaro version is : 2.2.0.8"};
+    return {L"INFO \n",
+            L"INFO " + kBanner,
+            L"INFO " + kBanner,
+            L"INFO Launching the Velkaro...",
+            L"INFO Velkaro version is : 2.2.0.8",
+            L"INFO Command line: " + kAnyRest};
+}
+
+std::vector<std::wstring> matchLog(std::vector<std::wstring> actual,
+                                   const std::vector<std::wstring>& expected) {
+    for (size_t i = 0; i < actual.size() && i < expected.size(); ++i) {
+        const std::wstring& want = expected[i];
+        if (want.size() >= kAnyRest.size() &&
+            want.compare(want.size() - kAnyRest.size(), kAnyRest.size(), kAnyRest) == 0 &&
+            actual[i].compare(0, want.size() - kAnyRest.size(), want, 0,
+                              want.size() - kAnyRest.size()) == 0)
+            actual[i] = want;
+    }
+    return actual;
 }
 
 std::vector<std::wstring> closingLog(int returnCode) {
@@ -231,6 +248,11 @@ std::vector<std::wstring> usageOut() {
             L"'VelkaroConfig.xml' in same directory as Velkaro executable>] [{-h, -help, --help}]",
             L"",
             L"Velkaro must be launched with elevated privileges.",
+            L"",
+            L"Options for unattended runs :",
+            L"      --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is "
+            L"ended with every process it started>",
+            L"      --resultFile=<path of a JSON file that receives the run's results>",
             L""};
 }
 
@@ -238,7 +260,11 @@ std::vector<std::wstring> usageLog() {
     return {L"INFO Commandline Usage :",
             L"INFO       Velkaro [--uninstallConfigPath=<Path to config XML, default is "
             L"'VelkaroConfig.xml' in same directory as Velkaro executable>] [{-h, -help, --help}]",
-            L"INFO Velkaro must be launched with elevated privileges."};
+            L"INFO Velkaro must be launched with elevated privileges.",
+            L"INFO Options for unattended runs :",
+            L"INFO       --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is "
+            L"ended with every process it started>",
+            L"INFO       --resultFile=<path of a JSON file that receives the run's results>"};
 }
 
 std::vector<std::wstring> helpLog() {
@@ -282,6 +308,7 @@ Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool 
 
     e.out = {L"Velkaro version is : 2.2.0.8", L"Starting the Velkaro...", L""};
     e.log = openingLog();
+    e.log.push_back(kConfigInUse);
     if (!anyVelt)
         e.log.push_back(L"INFO No VELT products specified for uninstallation ...");
     if (!anyQx)
@@ -314,14 +341,22 @@ Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool 
                 continue;
             }
             both(L"INFO", L"Uninstalling " + triple(p));
+            e.log.push_back(L"INFO Starting the setup program " + kAnyRest);
             e.order.push_back(p.sapCode);
             const bool died = p.answer == "die" && !onWindows();
-            const int code = p.answer == "die" ? 3 : std::stoi(p.answer);
+            const int code = p.answer == "die" || p.answer == "hangtree" ? 3 : std::stoi(p.answer);
             const std::wstring c = std::to_wstring(code);
             const std::wstring veltSays = L"The return code from the Quenda Installer Process is (";
             const std::wstring qxSays = L"The return code from the QXPIM Setup Process is (";
             enum { Removed, NotFound, Failed } outcome = Failed;
-            if (died) {
+            const std::wstring family = p.velt ? L"VELT" : L"QXPIM";
+            if (p.answer == "hangtree") {
+                // Only a run with a time limit ends such a setup program.
+                e.log.push_back(L"ERROR The setup program " + kAnyRest);
+                e.log.push_back(L"ERROR The " + family +
+                                L" Setup process was ended at its time limit.Stopping the "
+                                L"uninstallation process.");
+            } else if (died) {
                 e.log.push_back(L"ERROR Failed to get the return code of the " +
                                 std::wstring(p.velt ? L"VELT" : L"QXPIM") +
                                 L" Setup process.Stopping the uninstallation process.");

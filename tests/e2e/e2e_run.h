@@ -102,6 +102,16 @@ struct Expected {
 };
 Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool qxBox, bool qxCore);
 
+/// Ends an expected log line whose rest varies (paths, GUIDs): matchLog then compares only what
+/// comes before it.
+inline const std::wstring kAnyRest = L"\u2026";
+inline const std::wstring kConfigInUse = L"INFO Configuration in use: " + kAnyRest;
+
+/// `actual` with each line that matches an expected line ending in kAnyRest replaced by it, so
+/// that a comparison with `expected` shows only real differences.
+std::vector<std::wstring> matchLog(std::vector<std::wstring> actual,
+                                   const std::vector<std::wstring>& expected);
+
 /// The program's fixed log lines around every run.
 std::vector<std::wstring> openingLog();
 std::vector<std::wstring> closingLog(int returnCode);

@@ -48,26 +48,38 @@ const VerdictCase kExitCases[] = {
      L"The QXPIM Setup Process return code is (33).Stopping the uninstallation process."},
     {"QX", korr::LAUNCH_OK, 0xFFFFFFFFu, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
      L"The QXPIM Setup Process return code is (-1).Stopping the uninstallation process."},
+    // VELT documents two codes: a code only the other family knows is a failure here.
+    {"VELT", korr::LAUNCH_OK, 135, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
+     L"The return code from the Quenda Installer Process is (135).Stopping the uninstallation "
+     L"process."},
 };
 
 // Every launch that failed, for both families, whatever exit code was left behind.
 std::vector<VerdictCase> allCases() {
     std::vector<VerdictCase> cases(std::begin(kExitCases), std::end(kExitCases));
-    const std::pair<korr::LaunchResult, const wchar_t*> failures[] = {
-        {korr::LAUNCH_NOT_STARTED, L"Failed to launch the "},
-        {korr::LAUNCH_CREATE_FAILED, L"Failed to create the "},
-        {korr::LAUNCH_NO_EXIT_CODE, L"Failed to get the return code of the "},
+    const std::wstring stopping = L"Stopping the uninstallation process.";
+    const struct {
+        korr::LaunchResult launch;
+        const wchar_t* before;  // the text before the family's name
+        const wchar_t* after;   // the text between the name and stopping
+    } failures[] = {
+        {korr::LAUNCH_NOT_STARTED, L"Failed to launch the ", L" Setup process."},
+        {korr::LAUNCH_CREATE_FAILED, L"Failed to create the ", L" Setup process."},
+        {korr::LAUNCH_NO_EXIT_CODE, L"Failed to get the return code of the ", L" Setup process."},
+        // An exit code left behind by a program that was ended never reads as an answer.
+        {korr::LAUNCH_TIMED_OUT, L"The ", L" Setup process was ended at its time limit."},
+        {korr::LAUNCH_STOPPED, L"The ", L" Setup process was ended on a second stop request."},
         // Results outside the known set count as a launch that never happened.
-        {static_cast<korr::LaunchResult>(7), L"Failed to launch the "},
-        {static_cast<korr::LaunchResult>(-1), L"Failed to launch the "},
+        {static_cast<korr::LaunchResult>(7), L"Failed to launch the ", L" Setup process."},
+        {static_cast<korr::LaunchResult>(-1), L"Failed to launch the ", L" Setup process."},
     };
     for (const char* family : {"VELT", "QX"}) {
         const std::wstring setup = std::string(family) == "VELT" ? L"VELT" : L"QXPIM";
-        for (const auto& [launch, failed] : failures) {
+        for (const auto& failure : failures) {
             for (uint32_t code : {0u, 33u, 130u}) {
-                cases.push_back(
-                    {family, launch, code, RemovalOutcome::Failed, zoka::LEVEL_ERROR,
-                     failed + setup + L" Setup process.Stopping the uninstallation process."});
+                cases.push_back({family, failure.launch, code, RemovalOutcome::Failed,
+                                 zoka::LEVEL_ERROR,
+                                 failure.before + setup + failure.after + stopping});
             }
         }
     }

@@ -6,6 +6,8 @@
 #include "config/capture.h"
 #include "config/product_uninstaller.h"
 #include "engine/setup_fixture.h"
+#include "support/unicode.h"
+#include "sysutil/process_launcher.h"
 #include "test_util.h"
 
 namespace {
@@ -42,19 +44,21 @@ struct RunResult {
         testutil::TempFolderOverride temp(setup.tempFolder());
         configtest::LogCapture log;
         configtest::ConsoleCapture console;
-        result = uninstaller.uninstallProducts();
+        result = uninstaller.uninstallProducts(&record);
         lines = log.lines;
         out = console.out;
         err = console.err;
         leftovers = setup.tempLeftovers();
     }
+    /// The messages, launch lines cut before their command line (it holds fresh GUIDs).
     std::vector<std::wstring> messages() const {
         std::vector<std::wstring> m;
         for (const auto& l : lines)
-            m.push_back(l.message);
+            m.push_back(l.message.substr(0, l.message.find(L" with the command line: ")));
         return m;
     }
     bool result = false;
+    velkaro::RunRecord record;
     std::vector<configtest::LogLine> lines;
     std::vector<std::wstring> out, err, leftovers;
 };
@@ -103,31 +107,39 @@ TEST(UninstallRun, ClassifiesEveryOutcomeInKeyOrderAcrossFamilies) {
     EXPECT_EQ(run.out, expectedOut);
     EXPECT_TRUE(run.err.empty());
 
-    // The log holds the same lines, with each removal's own verdict between them.
+    // The log holds the same lines, with each launch and each removal's own verdict between them.
+    const std::wstring velt = L"Starting the setup program " + setup.veltPath();
+    const std::wstring qx = L"Starting the setup program " + setup.qxBoxPath();
     const std::vector<std::wstring> expectedLog{
         L"QX setup piciked from QXBox",
         L"Uninstalling (PA/1/w)",
+        velt,
         L"The return code from the Quenda Installer Process is (0).Uninstallation successful.",
         L"Successfully uninstalled (PA/1/w)",
         kSeparator,
         L"Uninstalling (PB/2.base/w)",
+        qx,
         L"The return code from the QXPIM Setup Process is (130). Successfully uninstalled.",
         L"Successfully uninstalled (PB/2.base/w)",
         kSeparator,
         L"Uninstalling (PC/3/w)",
+        velt,
         L"The return code from the Quenda Installer Process is (33). Nothing to uninstall.",
         L"Not found on system (PC/3/w)",
         kSeparator,
         L"Uninstalling (PD/4.base/w)",
+        qx,
         L"The return code from the QXPIM Setup Process is (135). Product not installed.",
         L"Not found on system (PD/4.base/w)",
         kSeparator,
         L"Uninstalling (PE/5/w)",
+        velt,
         L"The return code from the Quenda Installer Process is (1).Stopping the uninstallation "
         L"process.",
         L"Uninstall failed for (PE/5/w)",
         kSeparator,
         L"Uninstalling (PF/6.base/w)",
+        qx,
         L"The QXPIM Setup Process return code is (7).Stopping the uninstallation process.",
         L"Uninstall failed for (PF/6.base/w)",
         kSeparator,
@@ -149,6 +161,32 @@ TEST(UninstallRun, ClassifiesEveryOutcomeInKeyOrderAcrossFamilies) {
         EXPECT_EQ(records[i].get("program"), i % 2 == 0 ? setup.veltPath() : setup.qxBoxPath());
     }
     EXPECT_TRUE(run.leftovers.empty()) << "the run folder is removed at the end of the run";
+
+    // The record: every product in run order, with the answer of its setup program.
+    EXPECT_TRUE(run.record.setupsLocated);
+    EXPECT_EQ(run.record.veltSetupPath, setup.veltPath());
+    EXPECT_EQ(run.record.qxSetupPath, setup.qxBoxPath());
+    using velkaro::ProductOutcome;
+    const struct {
+        const wchar_t* sap;
+        ProductOutcome outcome;
+        int32_t exitCode;
+    } expectedRecord[] = {
+        {L"PA", ProductOutcome::Removed, 0},   {L"PB", ProductOutcome::Removed, 130},
+        {L"PC", ProductOutcome::NotFound, 33}, {L"PD", ProductOutcome::NotFound, 135},
+        {L"PE", ProductOutcome::Failed, 1},    {L"PF", ProductOutcome::Failed, 7},
+    };
+    ASSERT_EQ(run.record.products.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+        const velkaro::ProductRecord& entry = run.record.products[i];
+        SCOPED_TRACE(zoka::toUtf8(entry.product.sapCode));
+        EXPECT_EQ(entry.product.sapCode, expectedRecord[i].sap);
+        EXPECT_EQ(entry.outcome, expectedRecord[i].outcome);
+        EXPECT_TRUE(entry.launched && entry.hasExitCode && !entry.timedOut);
+        EXPECT_EQ(entry.launchResult, korr::LAUNCH_OK);
+        EXPECT_EQ(entry.exitCode, expectedRecord[i].exitCode);
+        EXPECT_GT(entry.seconds, 0.0);
+    }
 }
 
 TEST(UninstallRun, MissingFamilyProgramsIgnoreTheirProducts) {

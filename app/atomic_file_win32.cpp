@@ -1,0 +1,71 @@
+#include <windows.h>
+
+#include "app/atomic_file.h"
+#include "support/string_utils.h"
+#include "support/win32_handle.h"
+
+namespace velkaro {
+
+namespace {
+
+std::wstring systemError(const wchar_t* what, DWORD code) {
+    return std::wstring(what) + L": error " + std::to_wstring(code);
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error) {
+    std::wstring guid;
+    zoka::newGuidString(guid);
+    const std::wstring temp = path + L"." + guid + L".tmp";
+    DWORD failure = ERROR_SUCCESS;
+    const wchar_t* step = L"cannot create the temporary file";
+    {
+        // CREATE_NEW: a fresh name, never an existing file or a link planted under it.
+        zoka::win32::UniqueHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            error = systemError(step, ::GetLastError());
+            return false;
+        }
+        DWORD written = 0;
+        if (bytes.size() > 0xFFFFFFFFu ||
+            !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                         nullptr) ||
+            written != bytes.size()) {
+            failure = ::GetLastError();
+            step = L"cannot write the temporary file";
+            if (failure == ERROR_SUCCESS)
+                failure = ERROR_WRITE_FAULT;
+        } else if (!::FlushFileBuffers(file.get())) {
+            failure = ::GetLastError();
+            step = L"cannot flush the temporary file";
+        }
+    }
+    // A collector that has the target open without sharing deletion blocks the rename for as
+    // long as it reads: try again for a few seconds.
+    for (int attempt = 0; failure == ERROR_SUCCESS; ++attempt) {
+        if (::MoveFileExW(temp.c_str(), path.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            break;
+        const DWORD code = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        const bool folder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || folder ||
+            attempt == 50) {
+            failure = code;
+            step = L"cannot rename the temporary file over the target";
+            break;
+        }
+        ::Sleep(100);
+    }
+    if (failure != ERROR_SUCCESS) {
+        ::DeleteFileW(temp.c_str());
+        error = systemError(step, failure);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velkaro

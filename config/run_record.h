@@ -1,0 +1,50 @@
+#pragma once
+// What one run did, as plain data: filled by the driver and the removal run, read by whoever
+// reports it (the results file). Nothing here knows how it is written out.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/uninstall_product.h"
+
+namespace velkaro {
+
+enum class ProductOutcome {
+    Removed,
+    NotFound,
+    Failed,
+    Ignored,       ///< its family's setup program is not installed
+    NotAttempted,  ///< the run stopped (or was refused) before it
+};
+
+/// One product and what became of it.
+struct ProductRecord {
+    UninstallProduct product;
+    ProductOutcome outcome = ProductOutcome::NotAttempted;
+    bool launched = false;  ///< a launch was attempted: the fields below are meaningful
+    int launchResult = 0;   ///< a korr::LaunchResult value
+    bool hasExitCode = false;
+    int32_t exitCode = 0;  ///< as the log shows it (signed)
+    bool timedOut = false;
+    double seconds = 0;  ///< from the launch to the setup program's end
+};
+
+/// A refusal's stable reason word; empty for a run that was not refused.
+struct RunRecord {
+    std::wstring programVersion;
+    std::wstring hostName;
+    std::wstring configPath;
+    std::chrono::system_clock::time_point start;
+    std::chrono::system_clock::time_point end;
+    int exitCode = 1;
+    std::wstring refusal;        ///< "badCommandLine", "configMissing", ... or empty
+    std::wstring stopReason;     ///< what stopped the run early, empty when nothing did
+    bool setupsLocated = false;  ///< the two paths below were looked up
+    std::wstring veltSetupPath;  ///< empty: none
+    std::wstring qxSetupPath;
+    std::vector<ProductRecord> products;  ///< in run order
+};
+
+}  // namespace velkaro

@@ -1,0 +1,85 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "sysutil/stop_request.h"
+
+namespace korr {
+namespace {
+
+constexpr DWORD kNoEvent = 0xFFFFFFFF;
+
+std::atomic<int> requests{0};
+std::atomic<DWORD> firstEvent{kNoEvent};
+// Set by the main thread once it has cleaned up; a handler with only seconds left waits for it.
+HANDLE doneEvent = nullptr;
+
+bool inServiceSession() {
+    DWORD session = 1;
+    return ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) && session == 0;
+}
+
+// Runs on a thread of its own that the system creates for each event.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    // A user logging off says nothing about a run in the services' session.
+    if (event == CTRL_LOGOFF_EVENT && inServiceSession())
+        return FALSE;
+    DWORD none = kNoEvent;
+    firstEvent.compare_exchange_strong(none, event);
+    requests.fetch_add(1);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        // The process ends when this returns: give the run the few seconds the system allows
+        // (5 for a closed window) to log the stop and remove its folder.
+        if (doneEvent != nullptr)
+            ::WaitForSingleObject(doneEvent, 4500);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+bool installStopHandlers() {
+    static const bool installed = [] {
+        // Deliberately never closed: a handler thread may still wait on it at process end.
+        doneEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        // A parent may have started us with Ctrl+C ignored; a stop request is wanted here.
+        ::SetConsoleCtrlHandler(nullptr, FALSE);
+        return ::SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
+    }();
+    return installed;
+}
+
+int stopRequestCount() {
+    return requests.load();
+}
+
+const wchar_t* stopRequestName() {
+    switch (firstEvent.load()) {
+        case CTRL_C_EVENT:
+            return L"Ctrl+C";
+        case CTRL_BREAK_EVENT:
+            return L"Ctrl+Break";
+        case CTRL_CLOSE_EVENT:
+            return L"console window closed";
+        case CTRL_LOGOFF_EVENT:
+            return L"logoff";
+        case CTRL_SHUTDOWN_EVENT:
+            return L"shutdown";
+        default:
+            return L"";
+    }
+}
+
+void clearStopRequests() {
+    requests.store(0);
+    firstEvent.store(kNoEvent);
+    if (doneEvent != nullptr)
+        ::ResetEvent(doneEvent);
+}
+
+void stopHandlingDone() {
+    if (doneEvent != nullptr)
+        ::SetEvent(doneEvent);
+}
+
+}  // namespace korr
