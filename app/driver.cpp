@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include "app/dry_run.h"
 #include "app/option_parser.h"
 #include "app/program.h"
 #include "app/report.h"
@@ -75,6 +76,7 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words) {
 
     std::wstring configPath;
     bool parseFailed = false;
+    bool dryRun = false;
     OptionParser parser;
     parser.init(static_cast<int>(argv.size()), argv.data());
     while (!parseFailed && parser.next()) {
@@ -90,6 +92,8 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words) {
         } else if (parser.optionId() == OPTION_CONFIG_PATH) {
             const wchar_t* argument = parser.optionArg();
             configPath = argument != nullptr ? argument : L"";
+        } else if (parser.optionId() == OPTION_DRY_RUN) {
+            dryRun = true;
         }
     }
 
@@ -118,6 +122,10 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words) {
         parameterFailure(logger);
         return exitLine(1);
     }
+
+    // Checks and shows only: no administrator right, no lock, nothing started.
+    if (dryRun)
+        return exitLine(runDryRun(logger, configPath));
 
     if (!korr::_utilIsUserAdmin()) {
         logger.error(L"", L"%s not launched with Admin privileges.", kProgramName);

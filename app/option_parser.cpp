@@ -17,6 +17,7 @@ const OptionSpec kOptionTable[] = {
     {OPTION_HELP, L"-help", ARG_NONE},
     {OPTION_HELP, L"--help", ARG_NONE},
     {OPTION_CONFIG_PATH, L"--uninstallConfigPath", ARG_REQUIRED_JOINED},
+    {OPTION_DRY_RUN, L"--dryRun", ARG_NONE},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -157,6 +158,10 @@ void printUsage() {
     out({L""});
     out({kProgramName, L" must be launched with elevated privileges."});
     out({L""});
+    out(
+        {L"      --dryRun : check the configuration and show what a run would start, without "
+         L"starting anything (no elevation needed)"});
+    out({L""});
 
     zoka::Logger logger;
     logger.info(L"Commandline Usage :");
@@ -166,6 +171,9 @@ void printUsage() {
         L"[{-h, -help, --help}]",
         kProgramName);
     logger.info(L"%s must be launched with elevated privileges.", kProgramName);
+    logger.info(
+        L"      --dryRun : check the configuration and show what a run would start, without "
+        L"starting anything (no elevation needed)");
 }
 
 }  // namespace velkaro

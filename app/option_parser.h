@@ -10,6 +10,7 @@ namespace velkaro {
 enum OptionId : int {
     OPTION_HELP = 0,
     OPTION_CONFIG_PATH = 2,
+    OPTION_DRY_RUN = 10,
 };
 
 enum ArgKind : int {

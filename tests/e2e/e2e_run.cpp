@@ -223,6 +223,11 @@ std::vector<std::wstring> closingLog(int returnCode) {
             L"INFO " + kBanner, L"INFO " + kBanner, L"INFO \n"};
 }
 
+// The options added after the original usage text.
+const wchar_t kDryRunUsage[] =
+    L"      --dryRun : check the configuration and show what a run would start, without starting "
+    L"anything (no elevation needed)";
+
 std::vector<std::wstring> usageOut() {
     return {L"",
             L"Commandline Usage :",
@@ -231,6 +236,8 @@ std::vector<std::wstring> usageOut() {
             L"'VelkaroConfig.xml' in same directory as Velkaro executable>] [{-h, -help, --help}]",
             L"",
             L"Velkaro must be launched with elevated privileges.",
+            L"",
+            kDryRunUsage,
             L""};
 }
 
@@ -238,7 +245,8 @@ std::vector<std::wstring> usageLog() {
     return {L"INFO Commandline Usage :",
             L"INFO       Velkaro [--uninstallConfigPath=<Path to config XML, default is "
             L"'VelkaroConfig.xml' in same directory as Velkaro executable>] [{-h, -help, --help}]",
-            L"INFO Velkaro must be launched with elevated privileges."};
+            L"INFO Velkaro must be launched with elevated privileges.",
+            std::wstring(L"INFO ") + kDryRunUsage};
 }
 
 std::vector<std::wstring> helpLog() {
