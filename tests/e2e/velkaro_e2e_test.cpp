@@ -545,5 +545,78 @@ TEST(E2eRun, TemporaryFolderWithSpacesAndNonAscii) {
     }
 }
 
+// ---- dry run ---------------------------------------------------------------------------------
+
+// A dry run shows the exact command lines, needs neither administrator rights nor the lock (held
+// here by another), and starts, writes and leaves nothing; a configuration that an ordinary run
+// would refuse ends it with 1.
+TEST(E2eDryRun, ShowsWhatARunWouldStartAndStartsNothing) {
+    Scene scene;
+    const std::vector<Product> products = {velt(L"DRYV", "0"), qx(L"DRYQ", "0")};
+    const std::wstring veltSetup = scene.placeSetup(Place::Velt, products);
+    const std::wstring qxSetup = scene.placeSetup(Place::QxCore, products);
+    korr::VRXSemaphoreLock other(lockName());
+    if (korr::_utilIsUserAdmin()) {
+        ASSERT_TRUE(other.lock());
+    }
+
+    struct Case {
+        const char* name;
+        std::wstring config;
+        int exitCode;
+        std::vector<std::wstring> lines;  // expected among the console's lines
+    };
+    const Case cases[] = {
+        {"valid",
+         scene.writeConfig(products),
+         0,
+         {L"\t\tVELT: " + veltSetup, L"\t\tQX: " + qxSetup,
+          L"\t\t(DRYV/1.0/win64) \"" + veltSetup + L"\" --deploymentFile=\"<deployment file>\" ",
+          L"\t\t(DRYQ/2.0/win64) \"" + qxSetup +
+              L"\" --uninstall=1 --driverXML=\"<driver XML file>\" ",
+          L"The configuration is valid. Nothing was started."}},
+        {"refused by a run",
+         scene.writeFile(L"bad.xml",
+                         "<ZephUninstallXML><UninstallInfo><QX><Products><Product>"
+                         "<Version>1</Version><Platform>w</Platform><BaseVersion>1</BaseVersion>"
+                         "</Product></Products></QX></UninstallInfo></ZephUninstallXML>"),
+         1,
+         {L"\t\tMissing element (SapCode) in /ZephUninstallXML/UninstallInfo/QX/Products/"
+          L"Product[0]",
+          L"The configuration is not valid (1 finding(s)). Nothing was started."}},
+    };
+    openFolderToEveryone(scene.root());
+    openFolderToEveryone(scene.temp());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring program = testutil::siblingProgram(L"Velkaro");
+        std::vector<std::wstring> args = {L"--dryRun", L"--uninstallConfigPath=" + c.config};
+        std::string whyNot;
+        const bool unprivileged = testutil::unprivilegedCommand(program, args, whyNot);
+        const RunResult result = scene.run(args, L"", program);
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, c.exitCode) << "unprivileged: " << unprivileged;
+        std::vector<std::wstring> outLines;
+        std::wstring out = str(result.out);
+        for (size_t start = 0, end; start < out.size(); start = end + 1) {
+            end = out.find(L'\n', start);
+            if (end == std::wstring::npos)
+                end = out.size();
+            std::wstring line = out.substr(start, end - start);
+            if (!line.empty() && line.back() == L'\r')
+                line.pop_back();
+            outLines.push_back(line);
+        }
+        for (const std::wstring& line : c.lines) {
+            bool found = false;
+            for (const std::wstring& printed : outLines)
+                found = found || printed.compare(0, line.size(), line) == 0;
+            EXPECT_TRUE(found) << "missing: " << zoka::toUtf8(line) << "\nin:\n" << result.out;
+        }
+    }
+    EXPECT_TRUE(scene.journal().empty()) << "a dry run started a setup program";
+    expectOnlyLogsLeft(scene);
+}
+
 }  // namespace
 }  // namespace e2e
