@@ -12,6 +12,9 @@ step() { printf '\n==== %s ====\n' "$*"; }
 # GoogleTest's own count of the cases that ran, from the log CTest keeps.
 cases() { grep -h -E '^\[  (PASSED|SKIPPED|FAILED) +\] [0-9]+ tests?' "build/$1/Testing/Temporary/LastTest.log" || true; }
 
+step "configuration schema"
+bash tools/check_schema.sh
+
 step "native: build and test"
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs"
@@ -34,5 +37,8 @@ cases win64
 step "Windows i686 (shipping build, not run)"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"
+
+step "Windows release: archive, signature, checksums, version resource"
+bash tools/check_release.sh
 
 step "all configurations passed"
