@@ -21,6 +21,9 @@ cmake --build --preset native -j "$jobs"
 ctest --preset native
 cases native
 
+step "Ansible: the Linux playbook against this machine"
+bash tools/check_ansible.sh
+
 step "native under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
