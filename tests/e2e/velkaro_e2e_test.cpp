@@ -545,6 +545,27 @@ TEST(E2eRun, TemporaryFolderWithSpacesAndNonAscii) {
     }
 }
 
+// A 32-bit Velkaro on 64-bit Windows is given "Program Files (x86)" and its "Common Files": it
+// finds, starts and judges the setup programs there just the same (the 64-bit program is shown
+// those folders, as no 32-bit program can run here).
+TEST(E2eRun, ThirtyTwoBitProgramFolders) {
+    REQUIRE_ADMIN();
+    X86FolderView view;
+    if (!view.active())
+        GTEST_SKIP() << view.reason();
+    Scene scene;
+    ASSERT_NE(scene.roots().commonFiles.find(L"Program Files (x86)"), std::wstring::npos)
+        << zoka::toUtf8(scene.roots().commonFiles);
+    const std::vector<Product> products = {velt(L"WOWV", "0"), qx(L"WOWQ", "135")};
+    scene.placeSetup(Place::Velt, products);
+    scene.placeSetup(Place::QxCore, products);
+    expectCompleteRun(scene, products, true, false, true);
+    ASSERT_EQ(scene.journal().size(), 2u);
+    for (const JournalRecord& record : scene.journal())
+        EXPECT_EQ(record.get("program").find(L"\\Program Files (x86)\\"), 2u)
+            << zoka::toUtf8(record.get("program"));
+}
+
 // ---- dry run ---------------------------------------------------------------------------------
 
 // A dry run shows the exact command lines, needs neither administrator rights nor the lock (held
