@@ -119,14 +119,6 @@ TEST(ConfigCheck, EachKindOfFindingNamesTheElementAndItsPlace) {
     }
 }
 
-TEST(ConfigCheck, UnreadableFileIsOneFinding) {
-    testutil::ScratchDir dir(L"check");
-    testutil::writeBytes(dir.file(L"c.xml"), "<ZephUninstallXML>");
-    const auto found = velkaro::checkConfigFile(dir.file(L"c.xml"));
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].kind, FindingKind::NotLoadable);
-}
-
 // An ordinary load refuses a foreign root, and warns about unknown elements but loads the rest.
 TEST(ConfigLoader, ForeignRootIsRefusedAndUnknownElementsWarn) {
     const bool lines = serviceGivesLines();
