@@ -4,12 +4,13 @@
 # roots with stand-in setup programs, and configuration. A manager must see success on the first,
 # a failed removal (exit 2) on the second and a refusal (exit 1, a misspelt root element) on the
 # third, with each host's log fetched. Expects build/native/bin to hold Velkaro and standin_setup.
+# KEEP=1 keeps the work folder (inventory, fetched logs, ansible.txt) for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 bin="$repo/build/native/bin"
 work=$(mktemp -d)
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] && echo "kept: $work" || rm -rf "$work"' EXIT
 fail() { echo "ansible check: $*" >&2; exit 1; }
 
 product() {  # sapcode
