@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "app/dry_run.h"
 #include "app/option_parser.h"
 #include "app/program.h"
 #include "app/report.h"
@@ -146,6 +147,7 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
 
     std::wstring configPath;
     bool parseFailed = false;
+    bool dryRun = false;
     OptionParser parser;
     parser.init(static_cast<int>(argv.size()), argv.data());
     const auto optionError = [&](int code) {
@@ -172,6 +174,8 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
                 optionError(BadArgumentData);
             else
                 state.resultFile = argument;
+        } else if (parser.optionId() == OPTION_DRY_RUN) {
+            dryRun = true;
         }
     }
 
@@ -205,6 +209,10 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
         return exitLine(1);
     }
     logger.info(L"Configuration in use: %s", configPath.c_str());
+
+    // Checks and shows only: no administrator right, no lock, nothing started.
+    if (dryRun)
+        return exitLine(runDryRun(logger, configPath, &record));
 
     if (!korr::_utilIsUserAdmin()) {
         logger.error(L"", L"%s not launched with Admin privileges.", kProgramName);

@@ -19,6 +19,7 @@ const OptionSpec kOptionTable[] = {
     {OPTION_CONFIG_PATH, L"--uninstallConfigPath", ARG_REQUIRED_JOINED},
     {OPTION_SETUP_TIMEOUT, L"--setupTimeout", ARG_REQUIRED_JOINED},
     {OPTION_RESULT_FILE, L"--resultFile", ARG_REQUIRED_JOINED},
+    {OPTION_DRY_RUN, L"--dryRun", ARG_NONE},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -168,11 +169,13 @@ bool parseSetupTimeout(const wchar_t* text, uint32_t& seconds) {
 namespace {
 
 // The lines that follow the original usage text, shared by the console and the log.
-const wchar_t* const kUnattendedUsage[] = {
+const wchar_t* const kFurtherUsage[] = {
     L"Options for unattended runs :",
     L"      --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is ended with "
     L"every process it started>",
     L"      --resultFile=<path of a JSON file that receives the run's results>",
+    L"      --dryRun : check the configuration and show what a run would start, without "
+    L"starting anything (no elevation needed)",
 };
 
 }  // namespace
@@ -188,7 +191,7 @@ void printUsage() {
     out({L""});
     out({kProgramName, L" must be launched with elevated privileges."});
     out({L""});
-    for (const wchar_t* line : kUnattendedUsage)
+    for (const wchar_t* line : kFurtherUsage)
         out({line});
     out({L""});
 
@@ -200,7 +203,7 @@ void printUsage() {
         L"[{-h, -help, --help}]",
         kProgramName);
     logger.info(L"%s must be launched with elevated privileges.", kProgramName);
-    for (const wchar_t* line : kUnattendedUsage)
+    for (const wchar_t* line : kFurtherUsage)
         logger.info(L"%s", line);
 }
 

@@ -13,6 +13,7 @@ enum OptionId : int {
     OPTION_CONFIG_PATH = 2,
     OPTION_SETUP_TIMEOUT = 3,
     OPTION_RESULT_FILE = 4,
+    OPTION_DRY_RUN = 10,
 };
 
 /// The limits of --setupTimeout, in seconds.

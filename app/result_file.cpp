@@ -34,7 +34,7 @@ std::string isoTime(std::chrono::system_clock::time_point when) {
     return std::string(buffer, n);
 }
 
-ordered_json productEntry(const ProductRecord& entry) {
+ordered_json productEntry(const ProductRecord& entry, bool dryRun) {
     const UninstallProduct& product = entry.product;
     ordered_json json;
     json["family"] = product.family == VELT ? "VELT" : "QX";
@@ -49,6 +49,44 @@ ordered_json productEntry(const ProductRecord& entry) {
     json["timedOut"] = entry.timedOut;
     // Milliseconds are precise enough, and keep the number short.
     json["seconds"] = static_cast<double>(static_cast<int64_t>(entry.seconds * 1000 + 0.5)) / 1000;
+    if (dryRun)
+        json["commandLine"] = textOrNull(entry.commandLine);
+    return json;
+}
+
+const char* findingWord(FindingKind kind) {
+    switch (kind) {
+        case FindingKind::NotLoadable:
+            return "notLoadable";
+        case FindingKind::WrongRoot:
+            return "wrongRoot";
+        case FindingKind::UnknownElement:
+            return "unknownElement";
+        case FindingKind::MissingValue:
+            return "missingValue";
+        case FindingKind::EmptyValue:
+            return "emptyValue";
+        case FindingKind::DuplicateProduct:
+        default:
+            return "duplicateProduct";
+    }
+}
+
+ordered_json placeEntry(const ElementPlace& place) {
+    ordered_json json;
+    json["path"] = textOrNull(place.path);
+    json["line"] = place.line > 0 ? ordered_json(place.line) : ordered_json();
+    return json;
+}
+
+ordered_json findingEntry(const ConfigFinding& finding) {
+    ordered_json json;
+    json["kind"] = findingWord(finding.kind);
+    json["element"] = textOrNull(finding.element);
+    json["place"] = placeEntry(finding.place);
+    if (finding.kind == FindingKind::DuplicateProduct)
+        json["firstPlace"] = placeEntry(finding.firstPlace);
+    json["text"] = text(findingText(finding));
     return json;
 }
 
@@ -108,8 +146,15 @@ std::string resultDocument(const RunRecord& record) {
     json["setupPrograms"] = setups;
     ordered_json products = ordered_json::array();
     for (const ProductRecord& entry : record.products)
-        products.push_back(productEntry(entry));
+        products.push_back(productEntry(entry, record.dryRun));
     json["products"] = products;
+    if (record.dryRun) {
+        json["dryRun"] = true;
+        ordered_json findings = ordered_json::array();
+        for (const ConfigFinding& finding : record.findings)
+            findings.push_back(findingEntry(finding));
+        json["findings"] = findings;
+    }
     return json.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "config/config_check.h"
 #include "support/console.h"
 #include "support/xml_parser.h"
 
@@ -119,6 +120,24 @@ bool ProductUninstaller::loadUninstallConfig(const std::wstring& path) {
             zoka::console::out({L"XML parse error: ", reason});
         }
         return false;
+    }
+
+    // A document with another root is not a configuration: refused rather than read as an
+    // empty one, which would report success while removing nothing.
+    std::wstring root;
+    if (!configRootName(parser, root) || root != kConfigRootName) {
+        logger.error(L"", L"Not an uninstall configuration: the root element (%s) is not %s.",
+                     root.c_str(), kConfigRootName);
+        zoka::console::out({L"Not an uninstall configuration: the root element (", root,
+                            L") is not ", kConfigRootName, L"."});
+        return false;
+    }
+    // A misspelt element would otherwise drop its products without a word.
+    for (const ConfigFinding& unknown : unknownConfigElements(parser)) {
+        const std::wstring place = placeText(unknown.place);
+        logger.warn(L"", L"Unknown element (%s) ignored at %s", unknown.element.c_str(),
+                    place.c_str());
+        zoka::console::out({L"Unknown element (", unknown.element, L") ignored at ", place});
     }
 
     return readProductList(parser, kVeltList, logger, productsToRemove) &&

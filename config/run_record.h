@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/config_check.h"
 #include "config/uninstall_product.h"
 
 namespace velkaro {
@@ -28,7 +29,8 @@ struct ProductRecord {
     bool hasExitCode = false;
     int32_t exitCode = 0;  ///< as the log shows it (signed)
     bool timedOut = false;
-    double seconds = 0;  ///< from the launch to the setup program's end
+    double seconds = 0;        ///< from the launch to the setup program's end
+    std::wstring commandLine;  ///< a dry run's: what a run would start (empty: nothing)
 };
 
 /// A refusal's stable reason word; empty for a run that was not refused.
@@ -45,6 +47,8 @@ struct RunRecord {
     std::wstring veltSetupPath;  ///< empty: none
     std::wstring qxSetupPath;
     std::vector<ProductRecord> products;  ///< in run order
+    bool dryRun = false;                  ///< nothing was started; findings hold the check
+    std::vector<ConfigFinding> findings;
 };
 
 }  // namespace velkaro

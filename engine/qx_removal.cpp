@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "engine/media_uninstaller.h"
+#include "engine/setup_command.h"
 #include "support/xml_parser.h"
 #include "sysutil/temp_folder.h"
 
@@ -57,11 +58,9 @@ bool MediaUninstaller::uninstallQXMedia(const UninstallProduct& product, bool& f
                 L"Failed to uninstall QX media (%s, %s), failed to save product XML param ...");
     }
 
-    std::vector<std::wstring> arguments{
-        L"--uninstall=1",
-        L"--driverXML=\"" + driverFile + L"\"",
-    };
-    return runSetup(product, qxSetupPath, arguments, true, qxSetupVerdict, foundOnSystem);
+    const SetupCommand command = qxSetupCommand(qxSetupPath, driverFile);
+    return runSetup(product, command.programPath, command.arguments, command.quoteProgramPath,
+                    qxSetupVerdict, foundOnSystem);
 }
 
 }  // namespace velkaro

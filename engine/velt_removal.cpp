@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "engine/media_uninstaller.h"
+#include "engine/setup_command.h"
 #include "support/file_utils.h"
 #include "support/string_utils.h"
 #include "sysutil/temp_folder.h"
@@ -43,12 +44,9 @@ bool MediaUninstaller::uninstallVELTMedia(const UninstallProduct& product, bool&
         return false;
     }
 
-    // The program path goes as the application name and again, quoted, as the first word.
-    std::vector<std::wstring> arguments{
-        L"\"" + veltSetupPath + L"\"",
-        L"--deploymentFile=\"" + deploymentFile + L"\"",
-    };
-    return runSetup(product, veltSetupPath, arguments, false, veltSetupVerdict, foundOnSystem);
+    const SetupCommand command = veltSetupCommand(veltSetupPath, deploymentFile);
+    return runSetup(product, command.programPath, command.arguments, command.quoteProgramPath,
+                    veltSetupVerdict, foundOnSystem);
 }
 
 }  // namespace velkaro

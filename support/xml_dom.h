@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zoka::xmldom {
 
@@ -69,6 +70,12 @@ void appendChild(Node& parent, Node& child);
 /// The same node as an element; throws ServiceError(kErrorNoInterface) for other node kinds.
 NodeRef asElement(Node& node);
 void save(Document& document, const std::wstring& path);
+/// The element children of a node, in document order.
+std::vector<NodeRef> childElements(Node& node);
+/// The node's qualified name.
+std::wstring nodeName(Node& node);
+/// The node's line in the parsed source; 0 when the service does not record lines.
+long lineNumber(Node& node);
 
 /// True for a query that no XSL Pattern can read: empty, a trailing "/", an unbalanced or
 /// empty "[...]", a step without a name ("@" alone, "[0]" alone). MSXML rejects these with an

@@ -318,6 +318,51 @@ bool XMLParser::addChildToNode(const std::wstring& name, const std::wstring& tex
     return addChild(document_, logger, name, text, parent, nullptr);
 }
 
+bool XMLParser::getChildElements(const XmlNode& parent, std::vector<XmlElement>& children) {
+    if (!document_) {
+        libraryLog(logger, LEVEL_DEBUG, kModule,
+                   L"getChildElements ... XMLParser not Initialized ...");
+        return false;
+    }
+    const FailureTexts texts = {
+        L"Caught exception in ... getChildElements. com error:%x  system error:%d",
+        L"Caught exception in ... getChildElements. error:%d"};
+    return guarded(logger, texts, false, [&] {
+        std::vector<xmldom::NodeRef> nodes;
+        if (parent.empty()) {
+            if (xmldom::NodeRef root = xmldom::documentElement(*document_))
+                nodes.push_back(std::move(root));
+        } else {
+            nodes = xmldom::childElements(*parent.impl());
+        }
+        std::vector<XmlElement> found;
+        found.reserve(nodes.size());
+        for (xmldom::NodeRef& node : nodes) {
+            XmlElement element;
+            element.name = xmldom::nodeName(*node);
+            element.line = xmldom::lineNumber(*node);
+            element.node = XmlNode(std::move(node));
+            found.push_back(std::move(element));
+        }
+        children = std::move(found);
+        return true;
+    });
+}
+
+bool XMLParser::getTextOfNode(const XmlNode& node, std::wstring& text) {
+    if (node.empty()) {
+        libraryLog(logger, LEVEL_DEBUG, kModule, L"getTextOfNode ... node is null!");
+        return false;
+    }
+    const FailureTexts texts = {
+        L"Caught exception in ... getTextOfNode. com error:%x  system error:%d",
+        L"Caught exception in ... getTextOfNode. error:%d"};
+    return guarded(logger, texts, false, [&] {
+        text = xmldom::text(*node.impl());
+        return true;
+    });
+}
+
 bool XMLParser::getXMLStringOfNode(const XmlNode& node, std::wstring& xml) {
     if (node.empty()) {
         libraryLog(logger, LEVEL_DEBUG, kModule, L"getNodeXMLString ... node is null!");

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zoka {
 
@@ -53,6 +54,13 @@ private:
     std::shared_ptr<xmldom::NodeList> impl_;
 };
 
+/// An element as a reader of the document's structure sees it.
+struct XmlElement {
+    std::wstring name;  ///< qualified name ("prefix:local" or "local")
+    long line = 0;      ///< line in the source; 0 when the service does not tell (MSXML never does)
+    XmlNode node;
+};
+
 class XMLParser {
 public:
     /// Touches neither COM nor the DOM service.
@@ -84,6 +92,12 @@ public:
     bool addChildToNode(const std::wstring& name, const std::wstring& text, const XmlNode& parent,
                         XmlNode& child);
     bool addChildToNode(const std::wstring& name, const std::wstring& text, const XmlNode& parent);
+
+    /// The element children of `parent` (the root element when `parent` is empty), in document
+    /// order; `children` is written only on success.
+    bool getChildElements(const XmlNode& parent, std::vector<XmlElement>& children);
+    /// The node's text, as stringValueForXQuery gives it for a match.
+    bool getTextOfNode(const XmlNode& node, std::wstring& text);
 
     /// The node's markup, its own tag included.
     bool getXMLStringOfNode(const XmlNode& node, std::wstring& xml);

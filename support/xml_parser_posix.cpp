@@ -652,4 +652,21 @@ void save(Document& document, const std::wstring& path) {
     ::fsync(fd.get());
 }
 
+std::vector<NodeRef> childElements(Node& node) {
+    std::vector<NodeRef> children;
+    for (xmlNodePtr c = node.node->children; c != nullptr; c = c->next)
+        if (c->type == XML_ELEMENT_NODE)
+            children.push_back(std::make_shared<Node>(node.owner, c, false));
+    return children;
+}
+
+std::wstring nodeName(Node& node) {
+    return fromUtf8(qualifiedName(node.node->name, node.node->ns));
+}
+
+long lineNumber(Node& node) {
+    const long line = xmlGetLineNo(node.node);
+    return line > 0 ? line : 0;
+}
+
 }  // namespace zoka::xmldom

@@ -269,4 +269,33 @@ void save(Document& document, const std::wstring& path) {
     check(document.dom->save(destination.get()));
 }
 
+std::vector<NodeRef> childElements(Node& node) {
+    win32::ComPtr<IXMLDOMNodeList> list;
+    check(node.dom->get_childNodes(list.put()));
+    if (!list)
+        throw ServiceError(kErrorPointer);
+    long length = 0;
+    check(list->get_length(&length));
+    std::vector<NodeRef> children;
+    for (long i = 0; i < length; ++i) {
+        win32::ComPtr<IXMLDOMNode> child;
+        check(list->get_item(i, child.put()));
+        DOMNodeType type = NODE_INVALID;
+        if (child && SUCCEEDED(child->get_nodeType(&type)) && type == NODE_ELEMENT)
+            children.push_back(makeNode(std::move(child)));
+    }
+    return children;
+}
+
+std::wstring nodeName(Node& node) {
+    Bstr name;
+    check(node.dom->get_nodeName(name.put()));
+    return name.str();
+}
+
+long lineNumber(Node&) {
+    // MSXML's DOM keeps no source positions.
+    return 0;
+}
+
 }  // namespace zoka::xmldom

@@ -29,8 +29,14 @@ build_and_test() {
     return "$status"
 }
 
+step "configuration schema"
+bash tools/check_schema.sh
+
 step "native: build and test"
 build_and_test native
+
+step "Ansible: the Linux playbook against this machine"
+bash tools/check_ansible.sh
 
 step "native under AddressSanitizer and UndefinedBehaviorSanitizer"
 build_and_test asan
@@ -41,5 +47,8 @@ build_and_test win64
 step "Windows i686 (shipping build, not run)"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"
+
+step "Windows release: archive, signature, checksums, version resource"
+bash tools/check_release.sh
 
 step "all configurations passed"

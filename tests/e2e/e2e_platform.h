@@ -2,6 +2,8 @@
 // What the end-to-end tests do differently on Windows and on POSIX.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace e2e {
 
@@ -13,5 +15,24 @@ bool processAlive(unsigned long pid);
 
 /// Lets an unprivileged user write into the folder (no-op on Windows).
 void openFolderToEveryone(const std::wstring& folder);
+
+/// Gives programs started from now on the program-files folders that Windows gives a 32-bit
+/// program on 64-bit Windows ("Program Files (x86)" and its "Common Files"), until destroyed.
+/// It changes the shell's machine-wide folder settings, so it acts only in a Wine prefix;
+/// elsewhere it is not active and says why.
+class X86FolderView {
+public:
+    X86FolderView();
+    ~X86FolderView();
+    X86FolderView(const X86FolderView&) = delete;
+    X86FolderView& operator=(const X86FolderView&) = delete;
+
+    bool active() const { return reason_.empty(); }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
+    std::vector<std::pair<std::wstring, std::wstring>> saved_;  ///< setting name, old value
+};
 
 }  // namespace e2e

@@ -27,4 +27,8 @@ void openFolderToEveryone(const std::wstring& folder) {
     ::chmod(zoka::toUtf8(folder).c_str(), 0777);
 }
 
+X86FolderView::X86FolderView() : reason_("a 32-bit folder view exists only on 64-bit Windows") {}
+
+X86FolderView::~X86FolderView() = default;
+
 }  // namespace e2e

@@ -240,6 +240,11 @@ std::vector<std::wstring> closingLog(int returnCode) {
             L"INFO " + kBanner, L"INFO " + kBanner, L"INFO \n"};
 }
 
+// The last option added after the original usage text.
+const wchar_t kDryRunUsage[] =
+    L"      --dryRun : check the configuration and show what a run would start, without starting "
+    L"anything (no elevation needed)";
+
 std::vector<std::wstring> usageOut() {
     return {L"",
             L"Commandline Usage :",
@@ -253,6 +258,7 @@ std::vector<std::wstring> usageOut() {
             L"      --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is "
             L"ended with every process it started>",
             L"      --resultFile=<path of a JSON file that receives the run's results>",
+            kDryRunUsage,
             L""};
 }
 
@@ -264,7 +270,8 @@ std::vector<std::wstring> usageLog() {
             L"INFO Options for unattended runs :",
             L"INFO       --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is "
             L"ended with every process it started>",
-            L"INFO       --resultFile=<path of a JSON file that receives the run's results>"};
+            L"INFO       --resultFile=<path of a JSON file that receives the run's results>",
+            std::wstring(L"INFO ") + kDryRunUsage};
 }
 
 std::vector<std::wstring> helpLog() {

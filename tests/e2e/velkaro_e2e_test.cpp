@@ -760,5 +760,110 @@ TEST(E2eUnattended, UnwritableResultFileIsReportedAndKeepsTheExitCode) {
               1);
 }
 
+// A 32-bit Velkaro on 64-bit Windows is given "Program Files (x86)" and its "Common Files": it
+// finds, starts and judges the setup programs there just the same (the 64-bit program is shown
+// those folders, as no 32-bit program can run here).
+TEST(E2eRun, ThirtyTwoBitProgramFolders) {
+    REQUIRE_ADMIN();
+    X86FolderView view;
+    if (!view.active())
+        GTEST_SKIP() << view.reason();
+    Scene scene;
+    ASSERT_NE(scene.roots().commonFiles.find(L"Program Files (x86)"), std::wstring::npos)
+        << zoka::toUtf8(scene.roots().commonFiles);
+    const std::vector<Product> products = {velt(L"WOWV", "0"), qx(L"WOWQ", "135")};
+    scene.placeSetup(Place::Velt, products);
+    scene.placeSetup(Place::QxCore, products);
+    expectCompleteRun(scene, products, true, false, true);
+    ASSERT_EQ(scene.journal().size(), 2u);
+    for (const JournalRecord& record : scene.journal())
+        EXPECT_EQ(record.get("program").find(L"\\Program Files (x86)\\"), 2u)
+            << zoka::toUtf8(record.get("program"));
+}
+
+// ---- dry run ---------------------------------------------------------------------------------
+
+// A dry run shows the exact command lines, needs neither administrator rights nor the lock (held
+// here by another), and starts, writes and leaves nothing; a configuration that an ordinary run
+// would refuse ends it with 1.
+TEST(E2eDryRun, ShowsWhatARunWouldStartAndStartsNothing) {
+    Scene scene;
+    const std::vector<Product> products = {velt(L"DRYV", "0"), qx(L"DRYQ", "0")};
+    const std::wstring veltSetup = scene.placeSetup(Place::Velt, products);
+    const std::wstring qxSetup = scene.placeSetup(Place::QxCore, products);
+    korr::VRXSemaphoreLock other(lockName());
+    if (korr::_utilIsUserAdmin()) {
+        ASSERT_TRUE(other.lock());
+    }
+
+    struct Case {
+        const char* name;
+        std::wstring config;
+        int exitCode;
+        std::vector<std::wstring> lines;  // expected among the console's lines
+        json refusal;                     // in the results file
+        json finding;                     // the first finding's kind
+    };
+    const Case cases[] = {
+        {"valid",
+         scene.writeConfig(products),
+         0,
+         {L"\t\tVELT: " + veltSetup, L"\t\tQX: " + qxSetup,
+          L"\t\t(DRYV/1.0/win64) \"" + veltSetup + L"\" --deploymentFile=\"<deployment file>\" ",
+          L"\t\t(DRYQ/2.0/win64) \"" + qxSetup +
+              L"\" --uninstall=1 --driverXML=\"<driver XML file>\" ",
+          L"The configuration is valid. Nothing was started."},
+         nullptr,
+         nullptr},
+        {"refused by a run",
+         scene.writeFile(L"bad.xml",
+                         "<ZephUninstallXML><UninstallInfo><QX><Products><Product>"
+                         "<Version>1</Version><Platform>w</Platform><BaseVersion>1</BaseVersion>"
+                         "</Product></Products></QX></UninstallInfo></ZephUninstallXML>"),
+         1,
+         {L"\t\tMissing element (SapCode) in /ZephUninstallXML/UninstallInfo/QX/Products/"
+          L"Product[0]",
+          L"The configuration is not valid (1 finding(s)). Nothing was started."},
+         "configUnloadable",
+         "missingValue"},
+    };
+    openFolderToEveryone(scene.root());
+    openFolderToEveryone(scene.temp());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring program = testutil::siblingProgram(L"Velkaro");
+        const std::wstring results = scene.path(L"dry.json");
+        std::vector<std::wstring> args = {L"--dryRun", L"--uninstallConfigPath=" + c.config,
+                                          L"--resultFile=" + results};
+        std::string whyNot;
+        const bool unprivileged = testutil::unprivilegedCommand(program, args, whyNot);
+        const RunResult result = scene.run(args, L"", program);
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, c.exitCode) << "unprivileged: " << unprivileged;
+        // Each expected text starts a console line.
+        const std::string out = "\n" + result.out;
+        for (const std::wstring& line : c.lines)
+            EXPECT_NE(out.find("\n" + zoka::toUtf8(line)), std::string::npos)
+                << "missing: " << zoka::toUtf8(line) << "\nin:\n"
+                << result.out;
+        const json doc = readResults(results);
+        ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
+        EXPECT_EQ(doc["dryRun"], true);
+        EXPECT_EQ(doc["exitCode"], c.exitCode);
+        EXPECT_EQ(doc["refusal"], c.refusal);
+        EXPECT_EQ(doc["findings"].empty() ? json() : doc["findings"][0]["kind"], c.finding);
+        if (c.exitCode == 0) {
+            ASSERT_EQ(doc["products"].size(), 2u);
+            // In key order: DRYQ, then DRYV.
+            EXPECT_EQ(doc["products"][1]["outcome"], "notAttempted");
+            EXPECT_EQ(doc["products"][1]["commandLine"],
+                      utf8(L"\"" + veltSetup + L"\" --deploymentFile=\"<deployment file>\" "));
+        }
+        testutil::removeTree(results);
+    }
+    EXPECT_TRUE(scene.journal().empty()) << "a dry run started a setup program";
+    expectOnlyLogsLeft(scene);
+}
+
 }  // namespace
 }  // namespace e2e
