@@ -615,6 +615,8 @@ TEST(E2eUnattended, SetupTimeoutEndsTheTreeAndTheRunGoesOn) {
     ASSERT_NE(childPid, 0u) << "the stand-in did not start its child";
     EXPECT_FALSE(processAlive(setupPid));
     EXPECT_FALSE(processAlive(childPid)) << "the setup program's child outlived the limit";
+    if (processAlive(childPid))
+        killProcessId(childPid);  // no leftover from a failed run
 
     const json doc = readResults(results);
     ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
