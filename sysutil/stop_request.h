@@ -6,8 +6,9 @@
 
 namespace korr {
 
-/// Installs the handlers (once per process; later calls do nothing). False when the platform
-/// refused them, and then requests end the process as before.
+/// Installs the handlers (once per process; later calls do nothing). A request the parent chose
+/// to ignore (SIGHUP under nohup, Ctrl+C for a new process group) stays ignored. False when the
+/// platform refused them, and then requests end the process as before.
 bool installStopHandlers();
 
 /// How many stop requests arrived since the handlers were installed (or cleared).

@@ -28,8 +28,13 @@ bool installStopHandlers() {
         // No SA_RESTART: a wait that a request interrupts returns at once and looks again.
         action.sa_flags = 0;
         bool ok = true;
-        for (int signo : {SIGINT, SIGTERM, SIGHUP})
+        for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+            // A signal the parent chose to ignore (nohup, a background job) stays ignored.
+            struct sigaction previous = {};
+            if (::sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+                continue;
             ok = ::sigaction(signo, &action, nullptr) == 0 && ok;
+        }
         return ok;
     }();
     return installed;

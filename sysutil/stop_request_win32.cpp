@@ -42,8 +42,7 @@ bool installStopHandlers() {
     static const bool installed = [] {
         // Deliberately never closed: a handler thread may still wait on it at process end.
         doneEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        // A parent may have started us with Ctrl+C ignored; a stop request is wanted here.
-        ::SetConsoleCtrlHandler(nullptr, FALSE);
+        // A parent that started us with Ctrl+C ignored keeps it so; the other events still come.
         return ::SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
     }();
     return installed;

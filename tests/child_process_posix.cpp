@@ -86,9 +86,20 @@ bool ChildProcess::start(const std::wstring& program, const std::vector<std::wst
     const std::string dir = zoka::toUtf8(options.workDir);
     if (!dir.empty())
         ::posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    // The child starts with the stop signals at their defaults, whatever this process inherited
+    // (a test run in the background ignores SIGINT), as a program started by hand would.
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&defaults, signo);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, words[0].c_str(), &actions, nullptr, pointers(words).data(),
-                                  pointers(envStrings).data());
+    const int rc = ::posix_spawnp(&pid, words[0].c_str(), &actions, &attributes,
+                                  pointers(words).data(), pointers(envStrings).data());
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return false;

@@ -37,21 +37,19 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
     if (!korr::_utilIsUserAdmin())
         GTEST_SKIP() << "the program refuses to run without root";
     const struct {
-        const char* name;
+        const char* signal;
         int signo;
         int count;            // signals sent
         std::string answer;   // the first product's stand-in action
         std::string outcome;  // what becomes of the first product
-        std::wstring failedLine;
     } cases[] = {
         // The setup program takes a second; a single request lets it finish.
-        {"SIGTERM once", SIGTERM, 1, "0", "removed", L""},
-        {"SIGHUP once", SIGHUP, 1, "0", "removed", L""},
+        {"SIGTERM", SIGTERM, 1, "0", "removed"},
         // A hanging one is ended, with its child, on the second request.
-        {"SIGINT twice", SIGINT, 2, "hangtree", "failed", L"Uninstall failed for (A/1.0/win64)"},
+        {"SIGINT", SIGINT, 2, "hangtree", "failed"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.signal);
         Scene scene;
         const std::vector<Product> products = {velt(L"A", c.answer), velt(L"B", "0"),
                                                velt(L"C", "0")};
@@ -78,15 +76,15 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
                       {L"Not attempted products:", L"\t\t(B/1.0/win64)", L"\t\t(C/1.0/win64)"})),
                   std::string::npos)
             << out;
-        if (!c.failedLine.empty()) {
-            EXPECT_NE(out.find(zoka::toUtf8(c.failedLine)), std::string::npos) << out;
-        }
         EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (2)"}));
         EXPECT_EQ(scene.journal().size(), 1u) << "no product after the stop";
         for (const JournalRecord& record : scene.journal()) {
             EXPECT_FALSE(processAlive(std::stoul("0" + zoka::toUtf8(record.get("pid")))));
             if (record.has("grandchild")) {
-                EXPECT_FALSE(processAlive(std::stoul(zoka::toUtf8(record.get("grandchild")))));
+                const unsigned long child = std::stoul(zoka::toUtf8(record.get("grandchild")));
+                EXPECT_FALSE(processAlive(child));
+                if (processAlive(child))
+                    killProcessId(child);  // no leftover from a failed run
             }
         }
         for (const std::wstring& name : scene.tempEntries())
@@ -104,7 +102,7 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
 
         const json doc = json::parse(testutil::readBytes(results), nullptr, false);
         ASSERT_FALSE(doc.is_discarded());
-        EXPECT_EQ(doc["stopRequest"], signal);
+        EXPECT_EQ(doc["stopRequest"], c.signal);
         EXPECT_EQ(doc["exitCode"], 2);
         ASSERT_EQ(doc["products"].size(), 3u);
         EXPECT_EQ(doc["products"][0]["outcome"], c.outcome);
