@@ -3,7 +3,7 @@
 # (local connection) on three stand-in hosts, each with its own temporary folder, program-files
 # roots with stand-in setup programs, and configuration. A manager must see success on the first,
 # a failed removal (exit 2) on the second and a refusal (exit 1, a misspelt root element) on the
-# third, with each host's log fetched. Expects build/native/bin to hold Velkaro and standin_setup.
+# third, with each host's log and results file fetched. Expects build/native/bin to hold Velkaro and standin_setup.
 # KEEP=1 keeps the work folder (inventory, fetched logs, ansible.txt) for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,6 +50,7 @@ for host in "${hosts[@]}"; do
     $host-host:
       velkaro_config: '$h/config.xml'
       velkaro_dir: '$h/install'
+      velkaro_result_file: '$h/results.json'
       velkaro_env: {TMPDIR: '$h/temp', CommonProgramFiles: '$h/common', ProgramFiles: '$h/programs'}
 HOST
 done
@@ -64,23 +65,31 @@ code=$?
 set -e
 show() { cat "$work/ansible.txt" >&2; fail "$*"; }
 
+# host:recap failed count:message:the fetched results file's exitCode and refusal
 if [ "$(id -u)" -eq 0 ]; then
-    expect=(success-host:0:"exit code 0: success" failure-host:1:"exit code 2: at least one removal failed"
-        refused-host:1:"exit code 1: refused, nothing removed")
+    expect=(success-host:0:"exit code 0: success":0/None
+        failure-host:1:"exit code 2: at least one removal failed":2/None
+        refused-host:1:"exit code 1: refused, nothing removed":1/configUnloadable)
 else
     # Velkaro refuses every run without root: all three hosts report the refusal.
     echo "ansible check: not root, so every host is expected to be refused (exit 1)"
-    expect=(success-host:1:"exit code 1: refused" failure-host:1:"exit code 1: refused"
-        refused-host:1:"exit code 1: refused")
+    expect=(success-host:1:"exit code 1: refused":1/notAdministrator
+        failure-host:1:"exit code 1: refused":1/notAdministrator
+        refused-host:1:"exit code 1: refused":1/notAdministrator)
 fi
 [ "$code" -eq 2 ] || show "ansible-playbook ended with $code, not 2 (some hosts failed)"
 for e in "${expect[@]}"; do
     host=${e%%:*} rest=${e#*:}
-    failed=${rest%%:*} message=${rest#*:}
+    failed=${rest%%:*} rest=${rest#*:}
+    message=${rest%:*} results=${rest##*:}
     grep -Eq "^$host +: ok=[0-9]+ +changed=[0-9]+ +unreachable=0 +failed=$failed " "$work/ansible.txt" ||
         show "$host: recap is not failed=$failed"
     grep -q "Velkaro $message" "$work/ansible.txt" || show "$host: no '$message'"
     [ -s "$work/fetched/$host/Velkaro.log" ] || show "$host: its log was not fetched"
+    got=$(python3 -c 'import json, sys; d = json.load(open(sys.argv[1]))
+print("%s/%s" % (d["exitCode"], d["refusal"]))' "$work/fetched/$host/results.json" 2>&1) ||
+        show "$host: its results file was not fetched or is not JSON ($got)"
+    [ "$got" = "$results" ] || show "$host: results file says $got, not $results"
 done
 [ ! -e "$work/refused/journal.txt" ] || show "the refused host started a setup program"
-echo "ansible: success, failure (exit 2) and refusal (exit 1) reported as expected"
+echo "ansible: success, failure (exit 2) and refusal (exit 1) reported as expected, with their results files"
