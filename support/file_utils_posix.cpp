@@ -340,20 +340,25 @@ bool readTextFile(const std::wstring& path, std::wstring& text) {
     posix::UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
         return false;
+    // Only a regular file has an end: a device or a pipe could be read for ever.
     struct stat st;
-    if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
+    if (::fstat(fd.get(), &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return false;
     }
     try {
-        std::string bytes;
-        char buffer[65536];
-        while (true) {
-            const ssize_t n = posix::readSome(fd.get(), buffer, sizeof buffer);
+        // Never more than the size the file had when opened, even if it grows meanwhile.
+        std::string bytes(static_cast<size_t>(st.st_size), '\0');
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = posix::readSome(fd.get(), &bytes[done], bytes.size() - done);
             if (n <= 0)
                 break;  // end of file, or a read error: keep what was read
-            bytes.append(buffer, static_cast<size_t>(n));
+            done += static_cast<size_t>(n);
         }
+        bytes.resize(done);
         text = decodeText(bytes);
         return true;
     } catch (const std::bad_alloc&) {

@@ -16,6 +16,7 @@
 #include "logging/logger.h"
 #include "support/file_utils.h"
 #include "support/file_utils_platform.h"
+#include "support/platform.h"
 #include "support/string_utils.h"
 #include "support/win32_handle.h"
 
@@ -211,13 +212,21 @@ bool writeTextFile(const std::wstring& path, const std::wstring& text) {
 
 bool readTextFile(const std::wstring& path, std::wstring& text) {
     text.clear();
+    // Only a regular file has an end: a device or a pipe could be read for ever.
+    int64_t size = 0;
+    if (!os::regularFileSize(path, size))
+        return false;
     std::unique_ptr<FILE, FileCloser> file(::_wfopen(path.c_str(), L"r, ccs=UTF-8"));
     if (!file)
         return false;
     try {
+        // Never more characters than the file had bytes when it was measured.
         wchar_t buffer[1024];
-        while (std::fgetws(buffer, 1024, file.get()) != nullptr)
+        while (static_cast<int64_t>(text.size()) <= size &&
+               std::fgetws(buffer, 1024, file.get()) != nullptr)
             text += buffer;
+        if (static_cast<int64_t>(text.size()) > size)
+            text.resize(static_cast<size_t>(size));
         return true;
     } catch (const std::bad_alloc&) {
         text.clear();

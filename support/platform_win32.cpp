@@ -2,14 +2,19 @@
 
 #include <windows.h>
 
+#include "support/win32_handle.h"
+
 namespace zoka::os {
 
-wchar_t pathSeparator() { return L'\\'; }
+wchar_t pathSeparator() {
+    return L'\\';
+}
 
 bool getTempPath(std::wstring& path) {
     wchar_t buffer[MAX_PATH + 1];
     DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
-    if (n == 0 || n > MAX_PATH) return false;
+    if (n == 0 || n > MAX_PATH)
+        return false;
     path.assign(buffer, n);
     return true;
 }
@@ -23,10 +28,39 @@ bool isDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-unsigned long currentThreadId() { return ::GetCurrentThreadId(); }
+bool regularFileSize(const std::wstring& path, int64_t& size) {
+    // Device names (\\.\, NUL, CON, pipes) are never regular files.
+    if (path.empty() || path.compare(0, 4, L"\\\\.\\") == 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    win32::UniqueHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return false;
+    LARGE_INTEGER bytes;
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK || !::GetFileSizeEx(file.get(), &bytes)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    size = static_cast<int64_t>(bytes.QuadPart);
+    return true;
+}
 
-int lastError() { return static_cast<int>(::GetLastError()); }
+unsigned long currentThreadId() {
+    return ::GetCurrentThreadId();
+}
 
-void setLastError(int code) { ::SetLastError(static_cast<DWORD>(code)); }
+int lastError() {
+    return static_cast<int>(::GetLastError());
+}
 
 }  // namespace zoka::os

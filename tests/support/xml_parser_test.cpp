@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "support/platform.h"
@@ -375,6 +376,8 @@ TEST_F(XmlParserTest, BadFilesFailWithTheirMessageAndKeepTheDocument) {
     } cases[] = {
         {"missing file", ""},
         {"a directory", ""},
+        {"a device", ""},
+        {"sparse file past the size limit", ""},
         {"empty file", ""},
         {"malformed", "<ZephUninstallXML><a></ZephUninstallXML>"},
         {"binary", std::string("\x00\x01\xFF\xFE\x00<", 6)},
@@ -393,6 +396,12 @@ TEST_F(XmlParserTest, BadFilesFailWithTheirMessageAndKeepTheDocument) {
             path = scratch.file(L"missing.xml");
         } else if (name == "a directory") {
             path = scratch.path();
+        } else if (name == "a device") {
+            path = zoka::os::pathSeparator() == L'/' ? L"/dev/zero" : L"NUL";
+        } else if (name == "sparse file past the size limit") {
+            path = scratch.file(L"sparse.xml");
+            ASSERT_TRUE(testutil::writeBytes(path, "<r>"));
+            std::filesystem::resize_file(std::filesystem::path(path), std::uintmax_t{300} << 20);
         } else {
             ASSERT_TRUE(testutil::writeBytes(path, c.bytes)) << c.name;
         }
