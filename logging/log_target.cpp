@@ -77,6 +77,21 @@ void appendUtf16le(std::string& out, const std::wstring& text) {
     out.resize(static_cast<size_t>(p - out.data()));
 }
 
+// How many counted variants of a stamped name are tried before giving up.
+constexpr int kMaxStampedVariants = 100;
+
+/// Variant `n` of a stamped name: the name itself for 1, else " (n)" before the extension.
+std::wstring stampedVariant(const std::wstring& stamped, int n) {
+    if (n <= 1 || stamped.empty())
+        return stamped;
+    const size_t dot = stamped.rfind(L'.');
+    const size_t stem =
+        (dot == std::wstring::npos || dot < lastElementStart(stamped)) ? stamped.size() : dot;
+    const std::wstring name =
+        stamped.substr(0, stem) + L" (" + std::to_wstring(n) + L")" + stamped.substr(stem);
+    return name.size() > kMaxPath ? std::wstring() : name;
+}
+
 // Holds a lock for a scope when it could be taken.
 class LockScope {
 public:
@@ -215,7 +230,9 @@ bool LogTargetDefault::openFile(FileHandle& handle) {
 bool LogTargetDefault::openFileLocked(FileHandle& handle) {
     if (filePath.empty())
         return false;
-    if (!logfile::looksUtf16(filePath)) {
+    // Another encoding, or (in a shared temporary folder) a file that another user owns or can
+    // write, or something that is no file at all: never written into, moved out of the way.
+    if (!logfile::looksUtf16(filePath) || logfile::isForeign(filePath)) {
         handle.reset();
         moveAsideForeignFile();
     }
@@ -231,13 +248,19 @@ bool LogTargetDefault::openFileLocked(FileHandle& handle) {
 }
 
 bool LogTargetDefault::moveAsideForeignFile() {
+    if (filePath.empty())
+        return false;
     const std::wstring stamped = logfile::stampedName(filePath, logfile::localNow());
-    if (filePath.empty() || stamped.empty() || os::pathExists(stamped))
-        return false;
-    if (!logfile::renameNoReplace(filePath, stamped))
-        return false;
-    movedAsidePath = stamped;
-    return true;
+    for (int n = 1; n <= kMaxStampedVariants; ++n) {
+        const std::wstring aside = stampedVariant(stamped, n);
+        if (aside.empty() || os::pathExists(aside))
+            continue;
+        if (!logfile::renameNoReplace(filePath, aside))
+            continue;  // taken meanwhile, or by a dangling link
+        movedAsidePath = aside;
+        return true;
+    }
+    return false;
 }
 
 bool LogTargetDefault::open() {
@@ -285,9 +308,16 @@ bool LogTargetDefault::checkSizeAndRotate() {
     fileHandle.reset();
     // The log is emptied only once a complete copy exists under a name nobody used before;
     // the emptied log starts again with its byte-order mark, so it stays a UTF-16 file.
-    const std::wstring copy = logfile::stampedName(filePath, logfile::localNow());
-    if (logfile::copyToNewFile(filePath, copy)) {
-        logfile::resetFile(filePath, kByteOrderMark, sizeof(kByteOrderMark));
+    // A stamped name already taken (two rotations in one second, or a file planted there)
+    // gets a counter, so the log never grows on past the limit.
+    const std::wstring stamped = logfile::stampedName(filePath, logfile::localNow());
+    for (int n = 1; n <= kMaxStampedVariants; ++n) {
+        const std::wstring copy = stampedVariant(stamped, n);
+        if (copy.empty() || os::pathExists(copy))
+            continue;
+        if (logfile::copyToNewFile(filePath, copy))
+            logfile::resetFile(filePath, kByteOrderMark, sizeof(kByteOrderMark));
+        break;
     }
     return openFileLocked(fileHandle);
 }
@@ -334,6 +364,12 @@ void LogTargetDefault::writeLine(LogLevel level, const wchar_t* context1, const 
     FormattedLine line = formatLine(separator, timeMs, level, context1, context2, context3,
                                     context4, tag1, tag2, message.c_str());
     lastMessageTime = line.seconds;
+    // A file deleted or replaced while open (temporary-folder cleaners) is opened afresh
+    // rather than written into the void.
+    if (!fileHandle.valid() || !logfile::isStillNamed(fileHandle, filePath)) {
+        fileHandle.reset();
+        openFileLocked(fileHandle);
+    }
     if (!fileHandle.valid())
         return;
 

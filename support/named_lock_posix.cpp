@@ -11,17 +11,38 @@
 namespace zoka::posix {
 namespace {
 
-// /run/lock is the machine's sticky, world-writable lock folder; /tmp is the fallback.
-std::string lockFolder() {
+// A folder is the user's own when it is a real folder (not a link), owned by the user, and
+// nobody else may enter it.
+bool isOwnPrivateFolder(const std::string& path) {
     struct stat st;
-    if (::stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) &&
-        (st.st_mode & 0777) == 0777) {
-        return "/run/lock";
-    }
-    return "/tmp";
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+std::string ensurePrivateFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return std::string();
+    return isOwnPrivateFolder(path) ? path : std::string();
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
+
+std::string NamedLock::lockFolder() {
+    const uid_t uid = ::geteuid();
+    // Root's folder lies in /run, which only root may write: nobody else can plant anything
+    // there, nor enter it.
+    if (uid == 0)
+        return ensurePrivateFolder("/run/velkaro");
+    const std::string runtime = "/run/user/" + std::to_string(uid);
+    if (isOwnPrivateFolder(runtime))
+        return ensurePrivateFolder(runtime + "/velkaro");
+    // In the shared /tmp a folder planted under this name by someone else is refused.
+    return ensurePrivateFolder("/tmp/velkaro-" + std::to_string(uid));
+}
 
 std::string NamedLock::lockFilePath(std::wstring_view objectName) {
     std::wstring_view name = objectName;
@@ -30,63 +51,111 @@ std::string NamedLock::lockFilePath(std::wstring_view objectName) {
     constexpr std::wstring_view kGlobal = L"Global\\";
     if (name.substr(0, kLocal.size()) == kLocal) {
         name.remove_prefix(kLocal.size());
-        scope = "u" + std::to_string(::geteuid()) + ".";
+        scope = "local.";
     } else if (name.substr(0, kGlobal.size()) == kGlobal) {
         name.remove_prefix(kGlobal.size());
     }
+    const std::string folder = lockFolder();
+    if (folder.empty())
+        return std::string();
     std::string safe;
-    for (char c : toUtf8(name)) safe.push_back((c == '/' || c == '\\') ? '_' : c);
-    return lockFolder() + "/velkaro-" + scope + safe + ".lock";
+    for (char c : toUtf8(name))
+        safe.push_back((c == '/' || c == '\\' || c == '\0') ? '_' : c);
+    return folder + "/velkaro-" + scope + safe + ".lock";
 }
 
-NamedLock::NamedLock(std::wstring_view objectName) {
-    const std::string path = lockFilePath(objectName);
-    // Never follow a link planted under the lock file's name; open read-only when another user
-    // created the file (flock works on any open description).
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
-        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+NamedLock::NamedLock(std::wstring_view objectName) : path_(lockFilePath(objectName)) {}
+
+NamedLock::~NamedLock() {
+    unlock();
+}
+
+bool NamedLock::removeIfStillNamed() {
+    struct stat mine, named;
+    if (::fstat(fd_.get(), &mine) != 0 || ::lstat(path_.c_str(), &named) != 0 ||
+        !sameFile(mine, named)) {
+        return false;
     }
-    if (fd < 0) return;
-    UniqueFd owned(fd);
+    return ::unlink(path_.c_str()) == 0;
+}
+
+bool NamedLock::openLockFile(bool create) {
+    if (fd_.valid())
+        return true;
+    if (!valid())
+        return false;
+    const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0);
+    UniqueFd fd(::open(path_.c_str(), flags, 0600));
+    if (!fd.valid())
+        return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
-    if (st.st_uid == ::geteuid()) ::fchmod(fd, 0666);  // let other users' instances open it too
-    fd_ = std::move(owned);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        errno = EPERM;
+        return false;
+    }
+    fd_ = std::move(fd);
+    return true;
+}
+
+bool NamedLock::take(bool wait) {
+    if (held_)
+        return true;
+    for (;;) {
+        if (!openLockFile(true))
+            return false;
+        int rc;
+        do {
+            rc = ::flock(fd_.get(), LOCK_EX | (wait ? 0 : LOCK_NB));
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            fd_.reset();
+            return false;
+        }
+        // The last holder may have removed the file while this one waited on it: then the
+        // lock is on a file nobody else will ever look at, and the current one is needed.
+        struct stat mine, named;
+        if (::fstat(fd_.get(), &mine) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+            sameFile(mine, named)) {
+            held_ = true;
+            return true;
+        }
+        fd_.reset();
+    }
 }
 
 bool NamedLock::lock() {
-    if (!valid()) return false;
-    if (held_) return true;
-    while (::flock(fd_.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return false;
-    }
-    held_ = true;
-    return true;
+    return take(true);
 }
 
 bool NamedLock::tryLock() {
-    if (!valid()) return false;
-    if (held_) return true;
-    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) return false;
-    held_ = true;
-    return true;
+    return take(false);
 }
 
 bool NamedLock::unlock() {
-    if (!valid() || !held_) return false;
-    if (::flock(fd_.get(), LOCK_UN) != 0) return false;
+    if (!fd_.valid() || !held_)
+        return false;
+    // The holder removes the file before letting go, so no lock file outlives its use; a
+    // waiter that opened it meanwhile notices the removal and opens a new one.
+    removeIfStillNamed();
     held_ = false;
+    fd_.reset();  // closing the last descriptor releases the lock
     return true;
 }
 
 bool NamedLock::heldElsewhere() {
-    if (!valid() || held_) return false;
-    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
-        ::flock(fd_.get(), LOCK_UN);
+    if (held_)
         return false;
-    }
-    return errno == EWOULDBLOCK;
+    // Probing never creates the file: no file means nobody holds the lock.
+    if (!openLockFile(false))
+        return false;
+    UniqueFd probe = std::move(fd_);
+    if (::flock(probe.get(), LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK;
+    // Free: the file was left by a holder that died; clear it away while holding it.
+    fd_ = std::move(probe);
+    removeIfStillNamed();
+    fd_.reset();
+    return false;
 }
 
 }  // namespace zoka::posix

@@ -1,0 +1,81 @@
+// Another local user (uid 65534) attacks the locks that an elevated run waits on.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "child_process.h"
+#include "support/named_lock_posix.h"
+#include "support/unicode.h"
+#include "sysutil/lock.h"
+#include "sysutil/sysutil_helpers.h"
+#include "test_util.h"
+
+namespace {
+
+// Runs a shell command as the unprivileged user; its exit code, or -1 when it could not run.
+int runAsOtherUser(const std::string& command, std::string& whyNot) {
+    std::wstring program = L"/bin/sh";
+    std::vector<std::wstring> args = {L"-c", zoka::fromUtf8(command)};
+    if (!testutil::unprivilegedCommand(program, args, whyNot))
+        return -1;
+    return testutil::runProcess(program, args).exitCode;
+}
+
+TEST(HostileLocks, AnotherUserCanNeitherPlantNorHoldTheInstanceLock) {
+    const std::wstring name = sysutiltest::uniqueLockName();
+    const std::string path = zoka::posix::NamedLock::lockFilePath(name);
+    ASSERT_FALSE(path.empty());
+    struct Case {
+        const char* what;
+        std::string command;  // run as uid 65534 before the elevated run takes the lock
+    } cases[] = {
+        {"hold it", "flock -n '" + path + "' true"},
+        {"create it for everybody", "umask 0; : > '" + path + "'"},
+        {"plant a FIFO", "mkfifo '" + path + "'"},
+        {"plant a folder", "mkdir '" + path + "'"},
+        {"plant a link", "ln -s /etc/passwd '" + path + "'"},
+        {"list the lock folder", "ls '" + zoka::posix::NamedLock::lockFolder() + "'"},
+    };
+    for (const auto& c : cases) {
+        std::string whyNot;
+        const int code = runAsOtherUser(c.command, whyNot);
+        if (code == -1 && !whyNot.empty())
+            GTEST_SKIP() << whyNot;
+        EXPECT_NE(code, 0) << c.what << ": the other user succeeded";
+        korr::VRXSemaphoreLock lock(name);
+        EXPECT_FALSE(lock.isLockedByOther()) << c.what;
+        EXPECT_TRUE(lock.lock()) << c.what;
+        EXPECT_TRUE(lock.unlock()) << c.what;
+    }
+    struct stat st;
+    EXPECT_NE(::lstat(path.c_str(), &st), 0) << "the last holder removes the lock file";
+}
+
+// The other user's own copy of the program takes "the same" lock: it gets one of its own and
+// the elevated run is not refused.
+TEST(HostileLocks, AnotherUsersInstanceHoldsOnlyItsOwnLock) {
+    const std::wstring name = sysutiltest::uniqueLockName();
+    testutil::ScratchDir folder(L"hostile-lock");
+    ASSERT_EQ(::chmod(zoka::toUtf8(folder.path()).c_str(), 0777), 0);
+    std::wstring program = testutil::testProgram();
+    std::vector<std::wstring> args =
+        testutil::childModeArguments({L"sysutil-hold-lock", name, folder.path()});
+    std::string whyNot;
+    if (!testutil::unprivilegedCommand(program, args, whyNot))
+        GTEST_SKIP() << whyNot;
+    testutil::ChildProcess other;
+    ASSERT_TRUE(other.start(program, args));
+    EXPECT_EQ(sysutiltest::waitForContent(folder.file(L"state"), {"free locked", "free refused"}),
+              "free locked");
+    {
+        korr::VRXSemaphoreLock mine(name);
+        EXPECT_FALSE(mine.isLockedByOther());
+        EXPECT_TRUE(mine.lock());
+    }
+    testutil::writeBytes(folder.file(L"release"), "exit");
+    EXPECT_EQ(other.wait().exitCode, 0);
+    ::rmdir("/tmp/velkaro-65534");  // the other user's lock folder, empty again by now
+}
+
+}  // namespace
