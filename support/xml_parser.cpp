@@ -146,6 +146,7 @@ bool XMLParser::initWithXMLPath(const std::wstring& path) {
         if (!document)
             return false;
         xmldom::setAsyncOff(*document);
+        xmldom::refuseExternalResources(*document);
         bool loaded = xmldom::load(*document, path);
         if (!loaded) {
             // Some files the service rejects by path still parse from their text.
@@ -172,6 +173,7 @@ bool XMLParser::initWithXMLString(const std::wstring& xml) {
         if (!document)
             return false;
         xmldom::setAsyncOff(*document);
+        xmldom::refuseExternalResources(*document);
         if (!xmldom::loadXml(*document, xml))
             return false;
         document_ = std::move(document);
