@@ -51,6 +51,30 @@ std::wstring baseFolder(const char* variable, const char* fallback) {
     return folder;
 }
 
+// chmod of the entry `name` that was found as `seen`, never through a link: another user may
+// swap a link in after the check. The entry is opened without following links (O_PATH when it
+// cannot be read) and changed only when it is still the very entry that was checked.
+int chmodNoFollow(int dirFd, const std::string& name, const struct stat& seen, mode_t mode) {
+    posix::UniqueFd fd(
+        ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    bool pathOnly = false;
+    if (!fd.valid()) {
+        fd.reset(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        pathOnly = true;
+    }
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
+        return -1;
+    if (S_ISLNK(st.st_mode) || st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) {
+        errno = ELOOP;
+        return -1;
+    }
+    if (!pathOnly)
+        return ::fchmod(fd.get(), mode);
+    // fchmod refuses a path-only descriptor; its /proc name is the entry itself.
+    return ::chmod(("/proc/self/fd/" + std::to_string(fd.get())).c_str(), mode);
+}
+
 // unlinkat of a non-folder entry, with the read-only refusal that Windows makes.
 int unlinkEntry(int dirFd, const std::string& name) {
     struct stat st;
@@ -76,7 +100,7 @@ bool deleteFileAt(int dirFd, const std::string& name, const std::wstring& path, 
                    L"File '%s' is with read-only. Its attribute is: '%d'. UnSetting its read-only "
                    L"attr and retry deleting",
                    path.c_str(), permissionBits(st));
-        ::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+        chmodNoFollow(dirFd, name, st, (st.st_mode & 07777) | S_IWUSR);
         error = unlinkEntry(dirFd, name);
         if (error == 0)
             return true;
@@ -145,8 +169,8 @@ bool removeFolderAt(int dirFd, const std::string& name, const std::wstring& path
                    L"read-only attr and retry deleting",
                    path.c_str(), permissionBits(st));
         mode_t mode = (st.st_mode & 07777) | S_IWUSR;
-        int changed = folder.valid() ? ::fchmod(folder.get(), mode)
-                                     : ::fchmodat(dirFd, name.c_str(), mode, 0);
+        int changed =
+            folder.valid() ? ::fchmod(folder.get(), mode) : chmodNoFollow(dirFd, name, st, mode);
         if (changed == 0)
             st.st_mode |= S_IWUSR;
     }

@@ -156,12 +156,21 @@ bool deleteDirectory(const std::wstring& path, std::wstring& failedPath, bool re
                     continue;
                 std::wstring child = path;
                 appendPath(child, entry.cFileName);
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                        ::RemoveDirectoryW(child.c_str());
-                    else
-                        deleteDirectory(child, failedPath, recursive, removeReadOnly, logger,
-                                        false);
+                const DWORD attributes = entry.dwFileAttributes;
+                if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    // A link goes as a link, dangling or not: deleteFile would take a dangling
+                    // one for a missing file and leave it, and the folder with it.
+                    const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                                             ? ::RemoveDirectoryW(child.c_str())
+                                             : ::DeleteFileW(child.c_str());
+                    if (!removed) {
+                        libraryLog(logger, LEVEL_ERROR, kModule,
+                                   L"Failed to delete file: '%s' LastError:%d", child.c_str(),
+                                   static_cast<int>(::GetLastError()));
+                        failedPath = child;
+                    }
+                } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    deleteDirectory(child, failedPath, recursive, removeReadOnly, logger, false);
                 } else if (!deleteFile(child, removeReadOnly, logger)) {
                     failedPath = child;
                 }
