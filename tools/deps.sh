@@ -1,7 +1,7 @@
 # Shared by the README's commands: installs the Debian packages the build needs, when missing.
 velkaro_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
   libbenchmark-dev libxml2-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  mingw-w64-tools wine wine64 util-linux)
+  mingw-w64-tools wine wine64 util-linux clang libclang-rt-14-dev gcovr)
 
 velkaro_install_deps() {
     local missing=()
