@@ -94,8 +94,8 @@ TEST(XmlParserCom, ManyParsersOnAThreadWithoutCom) {
 }
 
 // Wine's MSXML neither resolves external resources by default nor enforces ProhibitDTD, so
-// only the settings themselves can be read back here; refusing a DTD is checked on every build
-// by the hostile-document table.
+// only the settings themselves can be read back here (ProhibitDTD not even that); refusing a
+// DTD is checked on every build by the hostile-document table.
 TEST(XmlParserCom, DocumentsReadNoExternalResource) {
     onFreshThread([] {
         ASSERT_EQ(::CoInitialize(nullptr), S_OK);
@@ -107,7 +107,10 @@ TEST(XmlParserCom, DocumentsReadNoExternalResource) {
                 const zoka::xmldom::LoadSettings settings = zoka::xmldom::loadSettings(*document);
                 EXPECT_FALSE(settings.resolveExternals) << byClassId;
                 EXPECT_FALSE(settings.validateOnParse) << byClassId;
-                EXPECT_TRUE(settings.prohibitDtd) << byClassId;
+                // Wine 8 accepts ProhibitDTD but does not report it back.
+                if (!testutil::underWine()) {
+                    EXPECT_TRUE(settings.prohibitDtd) << byClassId;
+                }
             }
         }
         ::CoUninitialize();
