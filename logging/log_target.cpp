@@ -48,33 +48,16 @@ bool isBareName(const std::wstring& name) {
     return name.find_first_of(L"\\/:") == std::wstring::npos;
 }
 
-// UTF-16LE bytes of a wide string, in one pass: surrogate pairs outside the BMP where wchar_t
-// is 32 bits wide (where it is 16 bits, the units are already UTF-16).
+// UTF-16LE bytes of a wide string, whatever the machine's byte order.
 void appendUtf16le(std::string& out, const std::wstring& text) {
+    const std::u16string units = toUtf16(text);
     const size_t start = out.size();
-    out.resize(start + 4 * text.size());
+    out.resize(start + 2 * units.size());
     char* p = &out[start];
-    auto unit = [&p](uint32_t u) {
-        *p++ = static_cast<char>(u & 0xFF);
-        *p++ = static_cast<char>((u >> 8) & 0xFF);
-    };
-    for (wchar_t wc : text) {
-        uint32_t c = static_cast<uint32_t>(wc);
-        if constexpr (sizeof(wchar_t) == 2) {
-            unit(c & 0xFFFF);
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            unit(0xD800 + (c >> 10));
-            unit(0xDC00 + (c & 0x3FF));
-        } else {
-            unit(c);
-        }
+    for (const char16_t unit : units) {
+        *p++ = static_cast<char>(unit & 0xFF);
+        *p++ = static_cast<char>(unit >> 8);
     }
-    out.resize(static_cast<size_t>(p - out.data()));
 }
 
 // How many counted variants of a stamped name are tried before giving up.

@@ -13,16 +13,13 @@ namespace {
 
 // A folder is the user's own when it is a real folder (not a link), owned by the user, and
 // nobody else may enter it.
-bool isOwnPrivateFolder(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
+bool isOwnPrivateFolder(const struct stat& st) {
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
-std::string ensurePrivateFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return std::string();
-    return isOwnPrivateFolder(path) ? path : std::string();
+bool isOwnPrivateFolder(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && isOwnPrivateFolder(st);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
@@ -36,12 +33,12 @@ std::string NamedLock::lockFolder() {
     // Root's folder lies in /run, which only root may write: nobody else can plant anything
     // there, nor enter it.
     if (uid == 0)
-        return ensurePrivateFolder("/run/velkaro");
+        return "/run/velkaro";
     const std::string runtime = "/run/user/" + std::to_string(uid);
     if (isOwnPrivateFolder(runtime))
-        return ensurePrivateFolder(runtime + "/velkaro");
+        return runtime + "/velkaro";
     // In the shared /tmp a folder planted under this name by someone else is refused.
-    return ensurePrivateFolder("/tmp/velkaro-" + std::to_string(uid));
+    return "/tmp/velkaro-" + std::to_string(uid);
 }
 
 std::string NamedLock::lockFilePath(std::wstring_view objectName) {
@@ -56,15 +53,19 @@ std::string NamedLock::lockFilePath(std::wstring_view objectName) {
         name.remove_prefix(kGlobal.size());
     }
     const std::string folder = lockFolder();
-    if (folder.empty())
-        return std::string();
     std::string safe;
     for (char c : toUtf8(name))
         safe.push_back((c == '/' || c == '\\' || c == '\0') ? '_' : c);
     return folder + "/velkaro-" + scope + safe + ".lock";
 }
 
-NamedLock::NamedLock(std::wstring_view objectName) : path_(lockFilePath(objectName)) {}
+NamedLock::NamedLock(std::wstring_view objectName)
+    : folder_(lockFolder()), path_(lockFilePath(objectName)) {
+    // A folder that exists but is not this user's own was planted: never used.
+    struct stat st;
+    if (::lstat(folder_.c_str(), &st) == 0 && !isOwnPrivateFolder(folder_))
+        path_.clear();
+}
 
 NamedLock::~NamedLock() {
     unlock();
@@ -85,7 +86,28 @@ bool NamedLock::openLockFile(bool create) {
     if (!valid())
         return false;
     const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0);
-    UniqueFd fd(::open(path_.c_str(), flags, 0600));
+    UniqueFd fd;
+    // The folder goes with its last lock file: another process may remove it between making
+    // it and creating the file in it, so a vanished folder is made again.
+    for (int attempt = 0; attempt < 1000 && !fd.valid(); ++attempt) {
+        if (create) {
+            if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST)
+                return false;
+            struct stat folder;
+            if (::lstat(folder_.c_str(), &folder) != 0) {
+                if (errno == ENOENT)
+                    continue;
+                return false;
+            }
+            if (!isOwnPrivateFolder(folder)) {
+                errno = EPERM;
+                return false;
+            }
+        }
+        fd.reset(::open(path_.c_str(), flags, 0600));
+        if (!fd.valid() && (errno != ENOENT || !create))
+            return false;
+    }
     if (!fd.valid())
         return false;
     struct stat st;
@@ -136,7 +158,8 @@ bool NamedLock::unlock() {
         return false;
     // The holder removes the file before letting go, so no lock file outlives its use; a
     // waiter that opened it meanwhile notices the removal and opens a new one.
-    removeIfStillNamed();
+    if (removeIfStillNamed())
+        ::rmdir(folder_.c_str());  // only when no other lock file is left in it
     held_ = false;
     fd_.reset();  // closing the last descriptor releases the lock
     return true;
@@ -153,7 +176,8 @@ bool NamedLock::heldElsewhere() {
         return errno == EWOULDBLOCK;
     // Free: the file was left by a holder that died; clear it away while holding it.
     fd_ = std::move(probe);
-    removeIfStillNamed();
+    if (removeIfStillNamed())
+        ::rmdir(folder_.c_str());
     fd_.reset();
     return false;
 }

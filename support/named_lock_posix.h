@@ -24,7 +24,7 @@ public:
     NamedLock(const NamedLock&) = delete;
     NamedLock& operator=(const NamedLock&) = delete;
 
-    /// True when the lock's folder is safe to use; every other operation fails otherwise.
+    /// False when another user planted the lock folder; every other operation fails then.
     bool valid() const { return !path_.empty(); }
     /// Waits without time limit until this object holds the lock.
     bool lock();
@@ -36,10 +36,10 @@ public:
     bool heldElsewhere();
     bool held() const { return held_; }
 
-    /// The lock file that stands for an object name; empty when the calling user's lock
-    /// folder cannot be made safe (exposed for tests).
+    /// The lock file that stands for an object name (exposed for tests).
     static std::string lockFilePath(std::wstring_view objectName);
-    /// The calling user's lock folder, created when missing; empty when it is not safe.
+    /// The calling user's lock folder: made (mode 0700) when a lock is taken, removed when its
+    /// last lock file goes.
     static std::string lockFolder();
 
 private:
@@ -47,7 +47,8 @@ private:
     bool openLockFile(bool create);
     bool removeIfStillNamed();
 
-    std::string path_;
+    std::string folder_;
+    std::string path_;  // empty when the folder was planted by someone else
     UniqueFd fd_;
     bool held_ = false;
 };
