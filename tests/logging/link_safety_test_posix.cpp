@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,61 @@ TEST(LogTargetPosixTest, AnotherUsersFilesAreNeverAdopted) {
         ASSERT_TRUE(testutil::unprivilegedCommand(reader, args, whyNot));
         EXPECT_NE(0, testutil::runProcess(reader, args).exitCode) << c.what << ": readable";
     }
+}
+
+// The file operations under rotation and moving aside: each refuses, and changes nothing,
+// where it cannot act safely.
+TEST(LogTargetPosixTest, RotationHelpersFailWithoutHarm) {
+    testutil::ScratchDir dir(L"helpers");
+    const std::wstring own = dir.file(L"own.log");
+    const std::wstring other = dir.file(L"other.log");
+    const std::wstring fifo = dir.file(L"fifo.log");
+    const std::wstring missing = dir.file(L"missing.log");
+    const std::wstring plain = dir.file(L"plain");
+    ASSERT_TRUE(testutil::writeBytes(own, "own"));
+    ASSERT_EQ(0, ::chmod(native(own).c_str(), 0600));
+    ASSERT_TRUE(testutil::writeBytes(other, "other"));
+    ASSERT_EQ(0, ::chmod(native(other).c_str(), 0666));
+    ASSERT_EQ(0, ::mkfifo(native(fifo).c_str(), 0600));
+    ASSERT_TRUE(testutil::writeBytes(plain, "x"));
+    ASSERT_EQ(0, ::symlink(native(own).c_str(), native(dir.file(L"link.log")).c_str()));
+    namespace lf = zoka::logfile;
+    int64_t size = -1;
+    struct Case {
+        const char* what;
+        std::function<bool()> run;
+        bool succeeds;
+    } cases[] = {
+        {"size of a missing file", [&] { return lf::fileSize(missing, size); }, false},
+        {"size of a folder", [&] { return lf::fileSize(dir.path(), size); }, false},
+        {"size through a link", [&] { return lf::fileSize(dir.file(L"link.log"), size); }, false},
+        {"copy of a missing file", [&] { return lf::copyToNewFile(missing, dir.file(L"c1")); },
+         false},
+        {"copy of a FIFO", [&] { return lf::copyToNewFile(fifo, dir.file(L"c2")); }, false},
+        {"copy onto an existing file", [&] { return lf::copyToNewFile(own, other); }, false},
+        {"copy to no name", [&] { return lf::copyToNewFile(own, L""); }, false},
+        {"copy into a missing folder", [&] { return lf::copyToNewFile(own, dir.file(L"none/c3")); },
+         false},
+        {"reset of a missing file", [&] { return lf::resetFile(missing, "\xFF\xFE", 2); }, false},
+        {"reset of a file others may write", [&] { return lf::resetFile(other, "\xFF\xFE", 2); },
+         false},
+        {"reset through a link",
+         [&] { return lf::resetFile(dir.file(L"link.log"), "\xFF\xFE", 2); }, false},
+        {"rename onto an existing file", [&] { return lf::renameNoReplace(own, other); }, false},
+        {"rename of a missing file", [&] { return lf::renameNoReplace(missing, dir.file(L"r")); },
+         false},
+        {"folder tree under a file", [&] { return lf::createFolderTree(plain + L"/a/b"); }, false},
+        {"folder that exists", [&] { return lf::createFolder(dir.path()); }, false},
+        {"folder tree that exists", [&] { return lf::createFolderTree(dir.path()); }, true},
+        {"copy of an own file", [&] { return lf::copyToNewFile(own, dir.file(L"copy")); }, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.run(), c.succeeds) << c.what;
+    EXPECT_EQ("own", testutil::readBytes(own));
+    EXPECT_EQ("other", testutil::readBytes(other));
+    EXPECT_EQ("own", testutil::readBytes(dir.file(L"copy")));
+    EXPECT_EQ(0600, modeOf(dir.file(L"copy")));
+    EXPECT_EQ(-1, size);
 }
 
 }  // namespace

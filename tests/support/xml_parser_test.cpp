@@ -165,6 +165,53 @@ TEST_F(XmlParserTest, QueriesThatSelectNothingOrSomethingElse) {
     EXPECT_TRUE(log.records().empty()) << log.dump();
 }
 
+// Parents of 32 children or more are looked up through an index on POSIX: the same answers
+// as a walk, for every name, before and after the tree changes.
+TEST_F(XmlParserTest, ParentsWithManyChildrenAnswerLikeSmallOnes) {
+    for (const int count : {31, 32, 40}) {
+        std::wstring xml = L"<r xmlns:a=\"urn:a\">";
+        for (int i = 0; i < count; ++i) {
+            xml += L"<p><c>" + std::to_wstring(i) + L"</c></p><q/>";
+            if (i % 10 == 0)
+                xml += L"<a:p>ns" + std::to_wstring(i) + L"</a:p>";
+        }
+        xml += L"</r>";
+        XMLParser parser;
+        ASSERT_TRUE(parser.initWithXMLString(xml)) << count;
+        struct Case {
+            std::wstring query;
+            bool found;
+            std::wstring value;
+        } cases[] = {
+            {L"/r/p[0]/c", true, L"0"},
+            {L"/r/p[30]/c", true, L"30"},
+            {L"/r/p[" + std::to_wstring(count - 1) + L"]/c", true, std::to_wstring(count - 1)},
+            {L"/r/p[" + std::to_wstring(count) + L"]/c", false, L""},
+            {L"/r/a:p[1]", true, L"ns10"},
+            {L"/r/q[" + std::to_wstring(count - 1) + L"]", true, L""},
+            {L"/r/missing", false, L""},
+        };
+        for (const auto& c : cases) {
+            std::wstring value = L"unset";
+            EXPECT_EQ(parser.stringValueForXQuery(c.query, value), c.found)
+                << count << " " << zoka::toUtf8(c.query);
+            if (c.found) {
+                EXPECT_EQ(value, c.value) << count << " " << zoka::toUtf8(c.query);
+            }
+        }
+        int total = 0;
+        parser.getNodeListForXQuery(L"/r/p", &total);
+        EXPECT_EQ(total, count);
+        // A child added to the big parent is found at once.
+        XmlNode root;
+        ASSERT_TRUE(parser.getRootNode(root));
+        ASSERT_TRUE(parser.addChildToNode(L"p", L"added", root));
+        std::wstring value;
+        EXPECT_TRUE(parser.stringValueForXQuery(L"/r/p[" + std::to_wstring(count) + L"]", value));
+        EXPECT_EQ(value, L"added") << count;
+    }
+}
+
 TEST_F(XmlParserTest, MalformedQueriesAreCaughtServiceErrors) {
     LibraryLogCapture log;
     XMLParser parser;
