@@ -321,13 +321,30 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
 
 // ---- configurations that cannot be used ------------------------------------------------------
 
+// Malformed, endless (a device is refused at once, not read until memory runs out) or naming
+// another file through a DTD.
 TEST(E2eConfig, UnloadableDocumentStopsWithOne) {
     REQUIRE_ADMIN();
-    Scene scene;
-    const std::wstring config = scene.writeFile(L"bad.xml", "<ZephUninstallXML><UninstallInfo>");
-    scene.placeSetup(Place::Velt, {});
-    expectRefusal(scene, scene.run({L"--uninstallConfigPath=" + config}),
-                  {L"Initialize with XML failed!"}, {}, {L"ERROR Initialize with XML failed!"});
+    for (const char* kind : {"malformed", "device", "external entity"}) {
+        SCOPED_TRACE(kind);
+        Scene scene;
+        std::wstring config;
+        if (std::string(kind) == "malformed") {
+            config = scene.writeFile(L"bad.xml", "<ZephUninstallXML><UninstallInfo>");
+        } else if (std::string(kind) == "device") {
+            if (kSep != L'/')
+                continue;
+            config = L"/dev/zero";
+        } else {
+            config = scene.writeFile(L"xxe.xml",
+                                     "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
+                                     "<ZephUninstallXML><UninstallInfo>&x;</UninstallInfo>"
+                                     "</ZephUninstallXML>");
+        }
+        scene.placeSetup(Place::Velt, {});
+        expectRefusal(scene, scene.run({L"--uninstallConfigPath=" + config}),
+                      {L"Initialize with XML failed!"}, {}, {L"ERROR Initialize with XML failed!"});
+    }
 }
 
 TEST(E2eConfig, ProductWithAMissingFieldStopsWithOne) {
