@@ -19,6 +19,7 @@ build/coverage/bin/velkaro_tests --gtest_brief=1 || echo "(some tests failed; co
 
 filter='(app|config|engine|sysutil|support|logging)/'
 args=(--root . --object-directory build/coverage --filter "$filter"
+    --exclude-directories 'build/coverage/CMakeFiles/[0-9.]+'
     --exclude-unreachable-branches --exclude-throw-branches)
 gcovr "${args[@]}" --sort-percentage -o build/coverage/coverage.txt
 if [ -n "${VELKARO_COVERAGE_HTML:-}" ]; then
