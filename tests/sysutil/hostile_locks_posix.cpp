@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "child_process.h"
 #include "support/named_lock_posix.h"
 #include "support/unicode.h"
@@ -77,6 +79,50 @@ TEST(HostileLocks, AnotherUsersInstanceHoldsOnlyItsOwnLock) {
     }
     testutil::writeBytes(folder.file(L"release"), "exit");
     EXPECT_EQ(other.wait().exitCode, 0);
+}
+
+// Whatever stands under a lock file's name and is not this user's own regular file is never
+// locked, written or followed; a file left by a holder that died is cleared by the next probe.
+TEST(HostileLocks, OnlyOwnRegularLockFilesAreUsed) {
+    korr::VRXSemaphoreLock keeper(sysutiltest::uniqueLockName());
+    ASSERT_TRUE(keeper.lock());
+    const std::string target = zoka::posix::NamedLock::lockFolder() + "/target";
+    struct Case {
+        const char* what;
+        std::function<int(const std::string&)> plant;
+        bool usable;
+    } cases[] = {
+        {"a folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0700); }, false},
+        {"a FIFO", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600); }, false},
+        {"a link", [&](const std::string& p) { return ::symlink(target.c_str(), p.c_str()); },
+         false},
+        {"another user's file",
+         [](const std::string& p) {
+             return testutil::writeBytes(zoka::fromUtf8(p), "") ? ::chown(p.c_str(), 65534, 65534)
+                                                                : -1;
+         },
+         false},
+        {"a file left by a holder that died",
+         [](const std::string& p) { return testutil::writeBytes(zoka::fromUtf8(p), "") ? 0 : -1; },
+         true},
+    };
+    ASSERT_TRUE(testutil::writeBytes(zoka::fromUtf8(target), "target"));
+    for (const auto& c : cases) {
+        const std::wstring name = sysutiltest::uniqueLockName();
+        const std::string path = zoka::posix::NamedLock::lockFilePath(name);
+        ASSERT_EQ(c.plant(path), 0) << c.what;
+        {
+            zoka::posix::NamedLock lock(name);
+            EXPECT_FALSE(lock.heldElsewhere()) << c.what;
+            EXPECT_EQ(lock.tryLock(), c.usable) << c.what;
+        }
+        struct stat st;
+        EXPECT_EQ(::lstat(path.c_str(), &st) == 0, !c.usable) << c.what;
+        ::rmdir(path.c_str());
+        ::unlink(path.c_str());
+    }
+    EXPECT_EQ(testutil::readBytes(zoka::fromUtf8(target)), "target");
+    ::unlink(target.c_str());
 }
 
 }  // namespace
