@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
 #include "support/unicode.h"
 
 namespace zoka::posix {
@@ -24,6 +28,35 @@ bool isOwnPrivateFolder(const std::string& path) {
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Locks that live until the process ends (the shared logger's) never reach their destructor:
+// their files are removed when the process exits.
+std::mutex& liveLocksMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::set<NamedLock*>& liveLocks() {
+    static std::set<NamedLock*>* locks = new std::set<NamedLock*>();
+    return *locks;
+}
+
+void removeLiveLockFiles() {
+    std::lock_guard<std::mutex> guard(liveLocksMutex());
+    for (NamedLock* lock : liveLocks())
+        lock->removeFile();
+}
+
+void registerLive(NamedLock* lock) {
+    static const bool registered = std::atexit(removeLiveLockFiles) == 0;
+    (void)registered;
+    std::lock_guard<std::mutex> guard(liveLocksMutex());
+    liveLocks().insert(lock);
+}
+
+void unregisterLive(NamedLock* lock) {
+    std::lock_guard<std::mutex> guard(liveLocksMutex());
+    liveLocks().erase(lock);
 }
 
 }  // namespace
@@ -65,10 +98,27 @@ NamedLock::NamedLock(std::wstring_view objectName)
     struct stat st;
     if (::lstat(folder_.c_str(), &st) == 0 && !isOwnPrivateFolder(folder_))
         path_.clear();
+    registerLive(this);
 }
 
 NamedLock::~NamedLock() {
-    unlock();
+    unregisterLive(this);
+    removeFile();
+}
+
+void NamedLock::removeFile() {
+    // A child forked from the opener shares the descriptor, and with it the lock: it must
+    // leave the file alone.
+    if (!fd_.valid() || opener_ != ::getpid())
+        return;
+    // Only while holding the lock, and only when the name still means this file: a waiter
+    // that opened it meanwhile notices the removal and opens a new one.
+    if (held_ || ::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) {
+        if (removeIfStillNamed())
+            ::rmdir(folder_.c_str());  // only when no other lock file is left in it
+    }
+    held_ = false;
+    fd_.reset();
 }
 
 bool NamedLock::removeIfStillNamed() {
@@ -91,13 +141,11 @@ bool NamedLock::openLockFile(bool create) {
     // it and creating the file in it, so a vanished folder is made again.
     for (int attempt = 0; attempt < 1000 && !fd.valid(); ++attempt) {
         if (create) {
-            if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST)
-                return false;
             struct stat folder;
             if (::lstat(folder_.c_str(), &folder) != 0) {
-                if (errno == ENOENT)
-                    continue;
-                return false;
+                if (errno != ENOENT || (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST))
+                    return false;
+                continue;  // checked on the next round
             }
             if (!isOwnPrivateFolder(folder)) {
                 errno = EPERM;
@@ -116,6 +164,7 @@ bool NamedLock::openLockFile(bool create) {
         return false;
     }
     fd_ = std::move(fd);
+    opener_ = ::getpid();
     return true;
 }
 
@@ -129,10 +178,8 @@ bool NamedLock::take(bool wait) {
         do {
             rc = ::flock(fd_.get(), LOCK_EX | (wait ? 0 : LOCK_NB));
         } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
-            fd_.reset();
+        if (rc != 0)
             return false;
-        }
         // The last holder may have removed the file while this one waited on it: then the
         // lock is on a file nobody else will ever look at, and the current one is needed.
         struct stat mine, named;
@@ -156,29 +203,24 @@ bool NamedLock::tryLock() {
 bool NamedLock::unlock() {
     if (!fd_.valid() || !held_)
         return false;
-    // The holder removes the file before letting go, so no lock file outlives its use; a
-    // waiter that opened it meanwhile notices the removal and opens a new one.
-    if (removeIfStillNamed())
-        ::rmdir(folder_.c_str());  // only when no other lock file is left in it
+    // The file stays for the next turn; it goes with the object or the process.
+    if (::flock(fd_.get(), LOCK_UN) != 0)
+        return false;
     held_ = false;
-    fd_.reset();  // closing the last descriptor releases the lock
     return true;
 }
 
 bool NamedLock::heldElsewhere() {
     if (held_)
         return false;
-    // Probing never creates the file: no file means nobody holds the lock.
+    // Probing never creates the file: no file means nobody holds the lock. The name is
+    // opened afresh, since a file opened earlier may have been removed meanwhile.
+    fd_.reset();
     if (!openLockFile(false))
         return false;
-    UniqueFd probe = std::move(fd_);
-    if (::flock(probe.get(), LOCK_EX | LOCK_NB) != 0)
+    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK;
-    // Free: the file was left by a holder that died; clear it away while holding it.
-    fd_ = std::move(probe);
-    if (removeIfStillNamed())
-        ::rmdir(folder_.c_str());
-    fd_.reset();
+    ::flock(fd_.get(), LOCK_UN);
     return false;
 }
 

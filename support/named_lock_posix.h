@@ -3,8 +3,8 @@
 // semaphores): an advisory flock() on a lock file in a folder that only the calling user can
 // enter (root: /run/velkaro), so that no other user can create, open, hold or replace a lock
 // that this user waits on. The kernel drops the lock when its holder dies, so a killed process
-// never leaves it held; each holder removes the file as it lets go. For *_posix.cpp files
-// only.
+// never leaves it held. The file goes with the object (or, for objects that live until the
+// end, with the process) when nobody else holds it. For *_posix.cpp files only.
 
 #include <string>
 #include <string_view>
@@ -19,7 +19,7 @@ public:
     /// user; a "Global\" name is machine-wide among the processes of one user, and for root,
     /// who alone takes the machine's administrative locks, among all of root's processes.
     explicit NamedLock(std::wstring_view objectName);
-    /// Releases the lock if held.
+    /// Releases the lock and removes the file unless another process holds it.
     ~NamedLock();
     NamedLock(const NamedLock&) = delete;
     NamedLock& operator=(const NamedLock&) = delete;
@@ -35,6 +35,9 @@ public:
     /// True when another process holds the lock (probes with a try and gives it back).
     bool heldElsewhere();
     bool held() const { return held_; }
+    /// Gives the lock back and removes its file unless another process holds it (the
+    /// destructor's work, also done at process exit for objects still alive then).
+    void removeFile();
 
     /// The lock file that stands for an object name (exposed for tests).
     static std::string lockFilePath(std::wstring_view objectName);
@@ -50,6 +53,7 @@ private:
     std::string folder_;
     std::string path_;  // empty when the folder was planted by someone else
     UniqueFd fd_;
+    int opener_ = 0;  // the process that opened fd_
     bool held_ = false;
 };
 
