@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwctype>
+
 #include "support/win32_handle.h"
 
 namespace zoka::os {
@@ -28,9 +30,31 @@ bool isDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+
+// The reserved DOS device names, alone or with an extension, in any folder ("C:\x\nul.txt" is
+// the null device). Wine reports some of them as disk files, so they are refused by name.
+bool isDeviceName(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/:");
+    const size_t start = separator == std::wstring::npos ? 0 : separator + 1;
+    std::wstring base = path.substr(start, path.find(L'.', start) - start);
+    while (!base.empty() && base.back() == L' ')
+        base.pop_back();
+    for (wchar_t& c : base)
+        c = static_cast<wchar_t>(::towupper(c));
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
+        base == L"CONOUT$")
+        return true;
+    return base.size() == 4 &&
+           (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+}  // namespace
+
 bool regularFileSize(const std::wstring& path, int64_t& size) {
     // Device names (\\.\, NUL, CON, pipes) are never regular files.
-    if (path.empty() || path.compare(0, 4, L"\\\\.\\") == 0) {
+    if (path.empty() || path.compare(0, 4, L"\\\\.\\") == 0 || isDeviceName(path)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
