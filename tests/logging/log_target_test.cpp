@@ -235,6 +235,26 @@ TEST(LogTargetTest, ForeignFileTakesACountedNameWhenItsStampedNameIsTaken) {
     }
 }
 
+// An open target pointed at another file writes there from the next line on, under that
+// file's lock; the first file keeps what it had.
+TEST(LogTargetTest, OpenTargetMovesToAnotherFile) {
+    testutil::ScratchDir dir(L"moved");
+    const std::wstring first = testLogName(L"first");
+    const std::wstring second = testLogName(L"second");
+    LogTargetDefault target(L"lt-moved");
+    ASSERT_TRUE(attach(target, first, dir.path()));
+    writeWide(target, zoka::LEVEL_INFO, 1000042, L"one");
+    ASSERT_TRUE(target.setFile(second, dir.path()));
+    writeWide(target, zoka::LEVEL_INFO, 1000042, L"two");
+    zoka::LogTargetRegistry::instance().removeTarget(&target);
+    const std::string one = testutil::readBytes(dir.file(first));
+    const std::string two = testutil::readBytes(dir.file(second));
+    EXPECT_NE(std::string::npos, one.find(utf16le(L"one")));
+    EXPECT_EQ(std::string::npos, one.find(utf16le(L"two")));
+    EXPECT_NE(std::string::npos, two.find(utf16le(L"two")));
+    EXPECT_EQ(0u, two.rfind("\xFF\xFE", 0));
+}
+
 // Files at and just below the limit, at open and during a long run.
 TEST(LogTargetTest, RotatesAtTenMebibytes) {
     for (const int64_t size : {LogTargetDefault::kRotateSize, LogTargetDefault::kRotateSize - 1}) {
