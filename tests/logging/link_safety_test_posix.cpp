@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -227,6 +229,22 @@ TEST(LogTargetPosixTest, RotationHelpersFailWithoutHarm) {
     EXPECT_EQ("own", testutil::readBytes(dir.file(L"copy")));
     EXPECT_EQ(0600, modeOf(dir.file(L"copy")));
     EXPECT_EQ(-1, size);
+}
+
+// A forked child is a new thread of a new process: its lines show its own thread id, not the
+// one its parent remembered.
+TEST(LogTargetPosixTest, ForkedChildShowsItsOwnThreadId) {
+    const unsigned long parent = zoka::logfile::threadId();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool own = zoka::logfile::threadId() == static_cast<unsigned long>(::getpid());
+        std::exit(own ? 0 : 1);  // exit, not _exit: the child's coverage counters are kept
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(zoka::logfile::threadId(), parent);
 }
 
 }  // namespace
