@@ -34,33 +34,67 @@ struct Spec {
     char conversion = 0;
 };
 
-// Appends to a string that may not grow past `limit` characters; once full, stays full.
+// UTF-16 code units of one character: where wchar_t is 32 bits wide, a character outside the
+// BMP takes two, as it does in Windows' buffers; every other character takes one.
+template <typename Ch>
+size_t unitsOf(Ch c) {
+    if constexpr (sizeof(Ch) == 4)
+        return static_cast<uint32_t>(c) > 0xFFFF ? 2 : 1;
+    return 1;
+}
+
+// Appends to a string that may not grow past `limit` characters (UTF-16 code units for wide
+// text, as on Windows, so both builds cut a line at the same place); once full, stays full.
 template <typename Ch>
 class Sink {
 public:
-    Sink(std::basic_string<Ch>& out, size_t limit) : out_(out), limit_(limit) {}
+    Sink(std::basic_string<Ch>& out, size_t limit) : out_(out), limit_(limit) {
+        for (Ch c : out_)
+            used_ += unitsOf(c);
+    }
 
-    bool full() const { return out_.size() >= limit_; }
+    bool full() const { return used_ >= limit_; }
     bool truncated() const { return truncated_; }
     void put(Ch c) {
-        if (fit(1) == 1)
+        if (take(c))
             out_.push_back(c);
     }
-    void append(const Ch* text, size_t n) { out_.append(text, fit(n)); }
-    void fill(Ch c, size_t n) { out_.append(fit(n), c); }
+    void append(const Ch* text, size_t n) {
+        if constexpr (sizeof(Ch) != 4) {
+            const size_t room = limit_ - used_;
+            if (n > room) {
+                n = room;
+                truncated_ = true;
+            }
+            out_.append(text, n);
+            used_ += n;
+        } else {
+            for (size_t i = 0; i < n && take(text[i]); ++i)
+                out_.push_back(text[i]);
+        }
+    }
+    void fill(Ch c, size_t n) {
+        for (size_t i = 0; i < n && take(c); ++i)
+            out_.push_back(c);
+    }
 
 private:
-    // How many of `n` characters still fit; notes the loss of the rest.
-    size_t fit(size_t n) {
-        const size_t room = limit_ - out_.size();
-        if (n <= room)
-            return n;
-        truncated_ = true;
-        return room;
+    // Counts `c` in when it fits; otherwise notes the loss and stays full: a character that
+    // would need two units where one is left is dropped, as Windows drops the half pair.
+    bool take(Ch c) {
+        const size_t units = unitsOf(c);
+        if (used_ + units > limit_) {
+            truncated_ = true;
+            used_ = limit_;
+            return false;
+        }
+        used_ += units;
+        return true;
     }
 
     std::basic_string<Ch>& out_;
     size_t limit_;
+    size_t used_ = 0;
     bool truncated_ = false;
 };
 

@@ -48,33 +48,31 @@ bool isBareName(const std::wstring& name) {
     return name.find_first_of(L"\\/:") == std::wstring::npos;
 }
 
-// UTF-16LE bytes of a wide string, in one pass: surrogate pairs outside the BMP where wchar_t
-// is 32 bits wide (where it is 16 bits, the units are already UTF-16).
+// UTF-16LE bytes of a wide string, whatever the machine's byte order.
 void appendUtf16le(std::string& out, const std::wstring& text) {
+    const std::u16string units = toUtf16(text);
     const size_t start = out.size();
-    out.resize(start + 4 * text.size());
+    out.resize(start + 2 * units.size());
     char* p = &out[start];
-    auto unit = [&p](uint32_t u) {
-        *p++ = static_cast<char>(u & 0xFF);
-        *p++ = static_cast<char>((u >> 8) & 0xFF);
-    };
-    for (wchar_t wc : text) {
-        uint32_t c = static_cast<uint32_t>(wc);
-        if constexpr (sizeof(wchar_t) == 2) {
-            unit(c & 0xFFFF);
-            continue;
-        }
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            unit(0xD800 + (c >> 10));
-            unit(0xDC00 + (c & 0x3FF));
-        } else {
-            unit(c);
-        }
+    for (const char16_t unit : units) {
+        *p++ = static_cast<char>(unit & 0xFF);
+        *p++ = static_cast<char>(unit >> 8);
     }
-    out.resize(static_cast<size_t>(p - out.data()));
+}
+
+// How many counted variants of a stamped name are tried before giving up.
+constexpr int kMaxStampedVariants = 100;
+
+/// Variant `n` of a stamped name: the name itself for 1, else " (n)" before the extension.
+std::wstring stampedVariant(const std::wstring& stamped, int n) {
+    if (n <= 1 || stamped.empty())
+        return stamped;
+    const size_t dot = stamped.rfind(L'.');
+    const size_t stem =
+        (dot == std::wstring::npos || dot < lastElementStart(stamped)) ? stamped.size() : dot;
+    const std::wstring name =
+        stamped.substr(0, stem) + L" (" + std::to_wstring(n) + L")" + stamped.substr(stem);
+    return name.size() > kMaxPath ? std::wstring() : name;
 }
 
 // Holds a lock for a scope when it could be taken.
@@ -215,7 +213,9 @@ bool LogTargetDefault::openFile(FileHandle& handle) {
 bool LogTargetDefault::openFileLocked(FileHandle& handle) {
     if (filePath.empty())
         return false;
-    if (!logfile::looksUtf16(filePath)) {
+    // Another encoding, or (in a shared temporary folder) a file that another user owns or can
+    // write, or something that is no file at all: never written into, moved out of the way.
+    if (!logfile::looksUtf16(filePath) || logfile::isForeign(filePath)) {
         handle.reset();
         moveAsideForeignFile();
     }
@@ -231,13 +231,19 @@ bool LogTargetDefault::openFileLocked(FileHandle& handle) {
 }
 
 bool LogTargetDefault::moveAsideForeignFile() {
+    if (filePath.empty())
+        return false;
     const std::wstring stamped = logfile::stampedName(filePath, logfile::localNow());
-    if (filePath.empty() || stamped.empty() || os::pathExists(stamped))
-        return false;
-    if (!logfile::renameNoReplace(filePath, stamped))
-        return false;
-    movedAsidePath = stamped;
-    return true;
+    for (int n = 1; n <= kMaxStampedVariants; ++n) {
+        const std::wstring aside = stampedVariant(stamped, n);
+        if (aside.empty() || os::pathExists(aside))
+            continue;
+        if (!logfile::renameNoReplace(filePath, aside))
+            continue;  // taken meanwhile, or by a dangling link
+        movedAsidePath = aside;
+        return true;
+    }
+    return false;
 }
 
 bool LogTargetDefault::open() {
@@ -285,9 +291,16 @@ bool LogTargetDefault::checkSizeAndRotate() {
     fileHandle.reset();
     // The log is emptied only once a complete copy exists under a name nobody used before;
     // the emptied log starts again with its byte-order mark, so it stays a UTF-16 file.
-    const std::wstring copy = logfile::stampedName(filePath, logfile::localNow());
-    if (logfile::copyToNewFile(filePath, copy)) {
-        logfile::resetFile(filePath, kByteOrderMark, sizeof(kByteOrderMark));
+    // A stamped name already taken (two rotations in one second, or a file planted there)
+    // gets a counter, so the log never grows on past the limit.
+    const std::wstring stamped = logfile::stampedName(filePath, logfile::localNow());
+    for (int n = 1; n <= kMaxStampedVariants; ++n) {
+        const std::wstring copy = stampedVariant(stamped, n);
+        if (copy.empty() || os::pathExists(copy))
+            continue;
+        if (logfile::copyToNewFile(filePath, copy))
+            logfile::resetFile(filePath, kByteOrderMark, sizeof(kByteOrderMark));
+        break;
     }
     return openFileLocked(fileHandle);
 }
@@ -334,6 +347,12 @@ void LogTargetDefault::writeLine(LogLevel level, const wchar_t* context1, const 
     FormattedLine line = formatLine(separator, timeMs, level, context1, context2, context3,
                                     context4, tag1, tag2, message.c_str());
     lastMessageTime = line.seconds;
+    // A file deleted or replaced while open (temporary-folder cleaners) is opened afresh
+    // rather than written into the void.
+    if (!fileHandle.valid() || !logfile::isStillNamed(fileHandle, filePath)) {
+        fileHandle.reset();
+        openFileLocked(fileHandle);
+    }
     if (!fileHandle.valid())
         return;
 

@@ -73,8 +73,17 @@ std::wstring stampedName(const std::wstring& path, const LocalTime& when);
 /// (usually: it does not exist). An empty or one-byte file is not UTF-16.
 bool looksUtf16(const std::wstring& path);
 
+/// True when something that this process must not write into has the name: on POSIX
+/// anything but a regular file of this user that nobody else can write and that has no other
+/// name. Never on Windows, where the temporary folder is the user's own.
+bool isForeign(const std::wstring& path);
+
+/// True when `path` still names the open file (a temporary-folder cleaner may have deleted
+/// it, or replaced it). Always on Windows, where an open log file cannot be deleted.
+bool isStillNamed(const FileHandle& file, const std::wstring& path);
+
 /// Opens an existing regular file for writing at its end, shared with other writers. Never
-/// follows a symbolic link on POSIX.
+/// follows a symbolic link, and refuses a foreign file, on POSIX.
 FileHandle openForAppend(const std::wstring& path);
 
 /// Creates a new file for writing; fails when anything, a link included, has that name.

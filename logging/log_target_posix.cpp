@@ -26,7 +26,8 @@ void FileHandle::reset(intptr_t native) {
 namespace logfile {
 namespace {
 
-constexpr mode_t kFileMode = 0644;
+// Log files may lie in the shared /tmp: only their owner reads them.
+constexpr mode_t kFileMode = 0600;
 
 std::string nativePath(const std::wstring& path) {
     return toUtf8(path);
@@ -47,7 +48,37 @@ UniqueFd openRegular(const std::wstring& path, int flags) {
     return fd;
 }
 
+// A file that this user may write into: its own, writable by nobody else, and not a second
+// name of some other file (a hard link planted in a shared folder).
+bool isOwnFile(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0 &&
+           st.st_nlink == 1;
+}
+
+UniqueFd openOwnRegular(const std::wstring& path, int flags) {
+    UniqueFd fd = openRegular(path, flags);
+    struct stat st;
+    if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !isOwnFile(st))) {
+        errno = EPERM;
+        return UniqueFd();
+    }
+    return fd;
+}
+
 }  // namespace
+
+bool isForeign(const std::wstring& path) {
+    struct stat st;
+    return ::lstat(nativePath(path).c_str(), &st) == 0 && !isOwnFile(st);
+}
+
+bool isStillNamed(const FileHandle& file, const std::wstring& path) {
+    struct stat open, named;
+    if (!file.valid() || ::fstat(static_cast<int>(file.get()), &open) != 0)
+        return false;
+    return open.st_nlink > 0 && ::lstat(nativePath(path).c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
 
 struct CrossProcessLock::Impl {
     explicit Impl(const std::wstring& name) : lock(name) {}
@@ -130,7 +161,7 @@ bool looksUtf16(const std::wstring& path) {
 }
 
 FileHandle openForAppend(const std::wstring& path) {
-    return FileHandle(openRegular(path, O_WRONLY | O_APPEND).release());
+    return FileHandle(openOwnRegular(path, O_WRONLY | O_APPEND).release());
 }
 
 FileHandle createNew(const std::wstring& path) {
@@ -205,7 +236,7 @@ bool copyToNewFile(const std::wstring& from, const std::wstring& to) {
 }
 
 bool resetFile(const std::wstring& path, const void* data, size_t size) {
-    UniqueFd fd = openRegular(path, O_WRONLY);
+    UniqueFd fd = openOwnRegular(path, O_WRONLY);
     if (!fd.valid() || ::ftruncate(fd.get(), 0) != 0)
         return false;
     return ::pwrite(fd.get(), data, size, 0) == static_cast<ssize_t>(size);

@@ -133,6 +133,15 @@ bool looksUtf16(const std::wstring& path) {
     return (mark[0] == 0xFF && mark[1] == 0xFE) || (mark[0] == 0xFE && mark[1] == 0xFF);
 }
 
+bool isForeign(const std::wstring&) {
+    return false;
+}
+
+// The file is open without FILE_SHARE_DELETE: nobody can delete it meanwhile.
+bool isStillNamed(const FileHandle& file, const std::wstring&) {
+    return file.valid();
+}
+
 FileHandle openForAppend(const std::wstring& path) {
     return adopt(::CreateFileW(path.c_str(), GENERIC_WRITE, kShareReadWrite, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));

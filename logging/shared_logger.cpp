@@ -30,22 +30,27 @@ void logAt(Logger& logger, zoka::LogLevel level, const wchar_t* moduleTag, const
 
 }  // namespace
 
-Logger::Logger() : sharedTarget(nullptr), writeLock(nullptr) {
+Logger::Logger() {
     context1.clear();
     context2.clear();
     context3.clear();
     context4.clear();
     targetKey = zoka::fromUtf8("KIV");
 
-    writeLock = new WriteLock();
+    writeLock = std::make_unique<WriteLock>();
     writeLock->semaphore =
         CrossProcessLock::create(CrossProcessLock::Kind::kSemaphore, kSemaphoreName);
 
-    sharedTarget = new zoka::LogTargetDefault(L"KIV");
+    sharedTarget = std::make_unique<zoka::LogTargetDefault>(L"KIV");
     sharedTarget->selectLevelFromMarkers();
     sharedTarget->setFile(L"Plimm.log", L"");
-    registry.addTarget(sharedTarget);  // opens it: the file stays open until the process ends
+    registry.addTarget(sharedTarget.get());  // opens it: the file stays open while it lives
     context2 = L"KIV";
+}
+
+Logger::~Logger() {
+    if (sharedTarget)
+        registry.removeTarget(sharedTarget.get());
 }
 
 void Logger::lockedWrite(zoka::LogLevel level, const std::wstring& column1,

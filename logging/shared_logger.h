@@ -16,10 +16,14 @@ class LogTargetDefault;
 class Logger : public zoka::Logger {
 public:
     Logger();
+    /// Takes the target out of the registry before it goes.
+    ~Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
 
-    zoka::LogTargetDefault* sharedTarget;  // owned, never deleted
+    std::unique_ptr<zoka::LogTargetDefault> sharedTarget;
     struct WriteLock;
-    WriteLock* writeLock;  // owned, never deleted
+    std::unique_ptr<WriteLock> writeLock;
     bool traceEnabled = false;
     bool debugEnabled = false;
     bool infoEnabled = false;

@@ -51,6 +51,30 @@ std::wstring baseFolder(const char* variable, const char* fallback) {
     return folder;
 }
 
+// chmod of the entry `name` that was found as `seen`, never through a link: another user may
+// swap a link in after the check. The entry is opened without following links (O_PATH when it
+// cannot be read) and changed only when it is still the very entry that was checked.
+int chmodNoFollow(int dirFd, const std::string& name, const struct stat& seen, mode_t mode) {
+    posix::UniqueFd fd(
+        ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    bool pathOnly = false;
+    if (!fd.valid()) {
+        fd.reset(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        pathOnly = true;
+    }
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
+        return -1;
+    if (S_ISLNK(st.st_mode) || st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) {
+        errno = ELOOP;
+        return -1;
+    }
+    if (!pathOnly)
+        return ::fchmod(fd.get(), mode);
+    // fchmod refuses a path-only descriptor; its /proc name is the entry itself.
+    return ::chmod(("/proc/self/fd/" + std::to_string(fd.get())).c_str(), mode);
+}
+
 // unlinkat of a non-folder entry, with the read-only refusal that Windows makes.
 int unlinkEntry(int dirFd, const std::string& name) {
     struct stat st;
@@ -76,7 +100,7 @@ bool deleteFileAt(int dirFd, const std::string& name, const std::wstring& path, 
                    L"File '%s' is with read-only. Its attribute is: '%d'. UnSetting its read-only "
                    L"attr and retry deleting",
                    path.c_str(), permissionBits(st));
-        ::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+        chmodNoFollow(dirFd, name, st, (st.st_mode & 07777) | S_IWUSR);
         error = unlinkEntry(dirFd, name);
         if (error == 0)
             return true;
@@ -145,8 +169,8 @@ bool removeFolderAt(int dirFd, const std::string& name, const std::wstring& path
                    L"read-only attr and retry deleting",
                    path.c_str(), permissionBits(st));
         mode_t mode = (st.st_mode & 07777) | S_IWUSR;
-        int changed = folder.valid() ? ::fchmod(folder.get(), mode)
-                                     : ::fchmodat(dirFd, name.c_str(), mode, 0);
+        int changed =
+            folder.valid() ? ::fchmod(folder.get(), mode) : chmodNoFollow(dirFd, name, st, mode);
         if (changed == 0)
             st.st_mode |= S_IWUSR;
     }
@@ -340,20 +364,25 @@ bool readTextFile(const std::wstring& path, std::wstring& text) {
     posix::UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
         return false;
+    // Only a regular file has an end: a device or a pipe could be read for ever.
     struct stat st;
-    if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
+    if (::fstat(fd.get(), &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return false;
     }
     try {
-        std::string bytes;
-        char buffer[65536];
-        while (true) {
-            const ssize_t n = posix::readSome(fd.get(), buffer, sizeof buffer);
+        // Never more than the size the file had when opened, even if it grows meanwhile.
+        std::string bytes(static_cast<size_t>(st.st_size), '\0');
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = posix::readSome(fd.get(), &bytes[done], bytes.size() - done);
             if (n <= 0)
                 break;  // end of file, or a read error: keep what was read
-            bytes.append(buffer, static_cast<size_t>(n));
+            done += static_cast<size_t>(n);
         }
+        bytes.resize(done);
         text = decodeText(bytes);
         return true;
     } catch (const std::bad_alloc&) {

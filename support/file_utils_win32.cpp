@@ -16,6 +16,7 @@
 #include "logging/logger.h"
 #include "support/file_utils.h"
 #include "support/file_utils_platform.h"
+#include "support/platform.h"
 #include "support/string_utils.h"
 #include "support/win32_handle.h"
 
@@ -155,12 +156,21 @@ bool deleteDirectory(const std::wstring& path, std::wstring& failedPath, bool re
                     continue;
                 std::wstring child = path;
                 appendPath(child, entry.cFileName);
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                        ::RemoveDirectoryW(child.c_str());
-                    else
-                        deleteDirectory(child, failedPath, recursive, removeReadOnly, logger,
-                                        false);
+                const DWORD attributes = entry.dwFileAttributes;
+                if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    // A link goes as a link, dangling or not: deleteFile would take a dangling
+                    // one for a missing file and leave it, and the folder with it.
+                    const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                                             ? ::RemoveDirectoryW(child.c_str())
+                                             : ::DeleteFileW(child.c_str());
+                    if (!removed) {
+                        libraryLog(logger, LEVEL_ERROR, kModule,
+                                   L"Failed to delete file: '%s' LastError:%d", child.c_str(),
+                                   static_cast<int>(::GetLastError()));
+                        failedPath = child;
+                    }
+                } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    deleteDirectory(child, failedPath, recursive, removeReadOnly, logger, false);
                 } else if (!deleteFile(child, removeReadOnly, logger)) {
                     failedPath = child;
                 }
@@ -211,13 +221,21 @@ bool writeTextFile(const std::wstring& path, const std::wstring& text) {
 
 bool readTextFile(const std::wstring& path, std::wstring& text) {
     text.clear();
+    // Only a regular file has an end: a device or a pipe could be read for ever.
+    int64_t size = 0;
+    if (!os::regularFileSize(path, size))
+        return false;
     std::unique_ptr<FILE, FileCloser> file(::_wfopen(path.c_str(), L"r, ccs=UTF-8"));
     if (!file)
         return false;
     try {
+        // Never more characters than the file had bytes when it was measured.
         wchar_t buffer[1024];
-        while (std::fgetws(buffer, 1024, file.get()) != nullptr)
+        while (static_cast<int64_t>(text.size()) <= size &&
+               std::fgetws(buffer, 1024, file.get()) != nullptr)
             text += buffer;
+        if (static_cast<int64_t>(text.size()) > size)
+            text.resize(static_cast<size_t>(size));
         return true;
     } catch (const std::bad_alloc&) {
         text.clear();

@@ -1,6 +1,7 @@
 #pragma once
 // The few operating-system facts that every subsystem needs, behind one portable interface.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,13 +20,15 @@ bool pathExists(const std::wstring& path);
 /// True when the path names an existing folder (PathIsDirectoryW).
 bool isDirectory(const std::wstring& path);
 
+/// The size of the regular file at `path` (a link is followed, as opening it would). False for
+/// anything else, a folder, device, pipe or socket included, so that no caller reads from an
+/// endless source.
+bool regularFileSize(const std::wstring& path, int64_t& size);
+
 /// The calling thread's identifier as the log shows it (GetCurrentThreadId; gettid on POSIX).
 unsigned long currentThreadId();
 
 /// The calling thread's last system error code (GetLastError; errno on POSIX).
 int lastError();
-
-/// Sets the calling thread's last system error code.
-void setLastError(int code);
 
 }  // namespace zoka::os

@@ -11,12 +11,15 @@
 
 namespace zoka::os {
 
-wchar_t pathSeparator() { return L'/'; }
+wchar_t pathSeparator() {
+    return L'/';
+}
 
 bool getTempPath(std::wstring& path) {
     const char* dir = std::getenv("TMPDIR");
     std::wstring result = (dir != nullptr && *dir != '\0') ? fromUtf8(dir) : std::wstring(L"/tmp");
-    if (result.back() != L'/') result.push_back(L'/');
+    if (result.back() != L'/')
+        result.push_back(L'/');
     path = result;
     return true;
 }
@@ -31,10 +34,24 @@ bool isDirectory(const std::wstring& path) {
     return !path.empty() && ::stat(toUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-unsigned long currentThreadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
+bool regularFileSize(const std::wstring& path, int64_t& size) {
+    struct stat st;
+    if (path.empty() || ::stat(toUtf8(path).c_str(), &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    size = static_cast<int64_t>(st.st_size);
+    return true;
+}
 
-int lastError() { return errno; }
+unsigned long currentThreadId() {
+    return static_cast<unsigned long>(::syscall(SYS_gettid));
+}
 
-void setLastError(int code) { errno = code; }
+int lastError() {
+    return errno;
+}
 
 }  // namespace zoka::os

@@ -45,6 +45,22 @@ bool initializeCom();
 void uninitializeCom();
 
 void setAsyncOff(Document& document);
+
+/// What a document may read while it loads. An elevated program reads documents that others
+/// may have written: no external entity, external DTD or validation is ever loaded.
+struct LoadSettings {
+    bool resolveExternals = false;
+    bool validateOnParse = false;
+    bool prohibitDtd = true;
+};
+/// Sets the document so that loading reads nothing but the given file or text, and refuses a
+/// document type declaration: MSXML's resolveExternals and validateOnParse false, ProhibitDTD
+/// true and the nesting depth bounded where this MSXML has those properties. Load and loadXml
+/// refuse a document with a document type declaration on every build, whatever the service
+/// enforces.
+void refuseExternalResources(Document& document);
+/// The settings as the service reports them (fixed on POSIX), for tests.
+LoadSettings loadSettings(Document& document);
 /// Parses the file; false when the service does not load it.
 bool load(Document& document, const std::wstring& path);
 /// Parses the text; false when the service does not load it.

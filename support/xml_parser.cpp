@@ -15,6 +15,10 @@ namespace {
 
 constexpr wchar_t kModule[] = L"XMLParser";
 
+// The largest document file read: far above any real configuration, far below what would
+// exhaust the memory of the machine it runs on.
+constexpr int64_t kMaxDocumentBytes = int64_t{256} << 20;
+
 /// What an operation logs when the service fails inside it.
 struct FailureTexts {
     const wchar_t* serviceError;  // %x the service's code, %d the system error
@@ -132,10 +136,18 @@ bool XMLParser::initWithXMLPath(const std::wstring& path) {
         L"Caught exception in ... initWithXMLPath. error:%d"};
     loadError_.clear();
     return guarded(logger, texts, false, [&] {
+        // A device, a pipe or a huge file is refused before anything reads it.
+        int64_t size = 0;
+        if (!os::regularFileSize(path, size) || size > kMaxDocumentBytes) {
+            libraryLog(logger, LEVEL_WARN, kModule, L"Failed to load xml %s. system error:%d",
+                       path.c_str(), os::lastError());
+            return false;
+        }
         xmldom::DocumentRef document = createDocument(true);
         if (!document)
             return false;
         xmldom::setAsyncOff(*document);
+        xmldom::refuseExternalResources(*document);
         bool loaded = xmldom::load(*document, path);
         if (!loaded) {
             loadError_ = xmldom::lastLoadError(*document);
@@ -169,6 +181,7 @@ bool XMLParser::initWithXMLString(const std::wstring& xml) {
         if (!document)
             return false;
         xmldom::setAsyncOff(*document);
+        xmldom::refuseExternalResources(*document);
         if (!xmldom::loadXml(*document, xml))
             return false;
         document_ = std::move(document);

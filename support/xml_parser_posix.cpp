@@ -29,7 +29,7 @@ namespace zoka::xmldom {
 namespace {
 
 // No network, no entity substitution, no DTD loading, no size or depth limits lifted: libxml2's
-// defaults then refuse entity-expansion bombs and nesting deeper than 256 levels.
+// defaults then refuse nesting deeper than 256 levels.
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
 // A text value larger than this is refused rather than built (entity references can multiply
@@ -154,7 +154,10 @@ xmlDocPtr parse(const char* data, size_t size, const char* encoding, int extraOp
         throw ServiceError(kErrorOutOfMemory);
     xmlDocPtr doc = xmlCtxtReadMemory(context, data, static_cast<int>(size), nullptr, encoding,
                                       kParseOptions | extraOptions);
-    if (doc != nullptr && !context->wellFormed) {
+    // A document type declaration is refused, as ProhibitDTD makes MSXML do: it is where
+    // external resources and entity expansion come from.
+    if (doc != nullptr &&
+        (!context->wellFormed || doc->intSubset != nullptr || doc->extSubset != nullptr)) {
         xmlFreeDoc(doc);
         doc = nullptr;
     }
@@ -472,6 +475,13 @@ bool initializeCom() {
 void uninitializeCom() {}
 
 void setAsyncOff(Document&) {}
+
+// libxml2 is set per parse (no network, no entity loading) and parse() refuses any DTD.
+void refuseExternalResources(Document&) {}
+
+LoadSettings loadSettings(Document&) {
+    return LoadSettings();
+}
 
 bool load(Document& document, const std::wstring& path) {
     posix::UniqueFd fd(::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

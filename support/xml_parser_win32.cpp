@@ -159,18 +159,69 @@ void setAsyncOff(Document& document) {
     check(document.dom->put_async(VARIANT_FALSE));
 }
 
+namespace {
+
+// The nesting depth that libxml2, and so the POSIX build, accepts.
+constexpr long kMaxElementDepth = 256;
+
+void setOptionalProperty(Document& document, const wchar_t* name, const VARIANT& value) {
+    // Older MSXML 3.0 releases lack some properties: then the service's own limits hold.
+    Bstr property{std::wstring(name)};
+    document.dom->setProperty(property.get(), value);
+}
+
+// Wine's MSXML accepts ProhibitDTD without enforcing it: a loaded document that still has a
+// document type declaration is refused here, so every service gives the same verdict.
+bool loadedWithoutDtd(Document& document, VARIANT_BOOL loaded) {
+    if (loaded != VARIANT_TRUE)
+        return false;
+    win32::ComPtr<IXMLDOMDocumentType> doctype;
+    check(document.dom->get_doctype(doctype.put()));
+    return !doctype;
+}
+
+}  // namespace
+
+void refuseExternalResources(Document& document) {
+    check(document.dom->put_resolveExternals(VARIANT_FALSE));
+    check(document.dom->put_validateOnParse(VARIANT_FALSE));
+    VARIANT prohibit;
+    ::VariantInit(&prohibit);
+    prohibit.vt = VT_BOOL;
+    prohibit.boolVal = VARIANT_TRUE;
+    setOptionalProperty(document, L"ProhibitDTD", prohibit);
+    Variant depth(kMaxElementDepth);
+    setOptionalProperty(document, L"MaxElementDepth", depth.get());
+}
+
+LoadSettings loadSettings(Document& document) {
+    LoadSettings settings;
+    VARIANT_BOOL value = VARIANT_TRUE;
+    check(document.dom->get_resolveExternals(&value));
+    settings.resolveExternals = value == VARIANT_TRUE;
+    check(document.dom->get_validateOnParse(&value));
+    settings.validateOnParse = value == VARIANT_TRUE;
+    Bstr property{std::wstring(L"ProhibitDTD")};
+    VARIANT prohibit;
+    ::VariantInit(&prohibit);
+    settings.prohibitDtd = SUCCEEDED(document.dom->getProperty(property.get(), &prohibit)) &&
+                           prohibit.vt == VT_BOOL && prohibit.boolVal == VARIANT_TRUE;
+    ::VariantClear(&prohibit);
+    return settings;
+}
+
 bool load(Document& document, const std::wstring& path) {
     Variant source(path);
     VARIANT_BOOL loaded = VARIANT_FALSE;
     check(document.dom->load(source.get(), &loaded));
-    return loaded == VARIANT_TRUE;
+    return loadedWithoutDtd(document, loaded);
 }
 
 bool loadXml(Document& document, const std::wstring& xml) {
     Bstr text(xml);
     VARIANT_BOOL loaded = VARIANT_FALSE;
     check(document.dom->loadXML(text.get(), &loaded));
-    return loaded == VARIANT_TRUE;
+    return loadedWithoutDtd(document, loaded);
 }
 
 std::wstring lastLoadError(Document& document) {

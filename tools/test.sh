@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12), then builds and tests every configuration:
-#   native, native under ASan+UBSan, Windows x86_64 under Wine, and the i686 shipping build.
+#   native, native under ASan+UBSan, Windows x86_64 under Wine, and the i686 shipping build;
+#   then runs every fuzzing harness for a short time.
 # Runs as root (through sudo when started by another user). Fails when any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,5 +51,11 @@ cmake --build --preset win32 -j "$jobs"
 
 step "Windows release: archive, signature, checksums, version resource"
 bash tools/check_release.sh
+
+# Each libFuzzer harness replays its corpus and fuzzes briefly: a harness that stops building
+# or a crash that comes back fails the run. tools/fuzz.sh alone runs them for longer.
+fuzz_seconds=${VELKARO_FUZZ_SECONDS:-20}
+step "fuzzing: each harness for $fuzz_seconds s"
+bash tools/fuzz.sh "$fuzz_seconds"
 
 step "all configurations passed"

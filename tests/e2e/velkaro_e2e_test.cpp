@@ -330,23 +330,46 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
 
 // ---- configurations that cannot be used ------------------------------------------------------
 
+// Malformed, endless (a device is refused at once, not read until memory runs out) or naming
+// another file through a DTD.
 TEST(E2eConfig, UnloadableDocumentStopsWithOne) {
     REQUIRE_ADMIN();
-    Scene scene;
-    const std::wstring config = scene.writeFile(L"bad.xml", "<ZephUninstallXML><UninstallInfo>");
-    scene.placeSetup(Place::Velt, {});
-    const RunResult result = scene.run({L"--uninstallConfigPath=" + config});
-    // The XML service's reason follows; its words are the service's own (Windows' MSXML and
-    // libxml2 give the place, Wine's MSXML only the word "error").
-    const std::string reason =
-        testutil::isPosix() ? "XML parse error: line 1, column " : "XML parse error: ";
-    const size_t at = result.out.find(reason);
-    ASSERT_NE(at, std::string::npos) << result.out;
-    const size_t end = result.out.find('\n', at);
-    const std::wstring reasonLine = zoka::fromUtf8(
-        result.out.substr(at, end - at - (end > 0 && result.out[end - 1] == '\r' ? 1 : 0)));
-    expectRefusal(scene, result, {L"Initialize with XML failed!", reasonLine}, {},
-                  {kConfigInUse, L"ERROR Initialize with XML failed!", L"INFO " + reasonLine});
+    for (const char* kind : {"malformed", "device", "external entity"}) {
+        SCOPED_TRACE(kind);
+        Scene scene;
+        std::wstring config;
+        if (std::string(kind) == "malformed") {
+            config = scene.writeFile(L"bad.xml", "<ZephUninstallXML><UninstallInfo>");
+        } else if (std::string(kind) == "device") {
+            config = kSep == L'/' ? L"/dev/zero" : L"NUL";
+        } else {
+            config = scene.writeFile(L"xxe.xml",
+                                     "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
+                                     "<ZephUninstallXML><UninstallInfo>&x;</UninstallInfo>"
+                                     "</ZephUninstallXML>");
+        }
+        scene.placeSetup(Place::Velt, {});
+        const RunResult result = scene.run({L"--uninstallConfigPath=" + config});
+        // The XML service's reason follows when it parsed anything; its words are the service's
+        // own (Windows' MSXML and libxml2 give the place, Wine's MSXML only the word "error").
+        std::vector<std::wstring> out = {L"Initialize with XML failed!"};
+        std::vector<std::wstring> log = {kConfigInUse, L"ERROR Initialize with XML failed!"};
+        const size_t at = result.out.find("XML parse error: ");
+        if (at != std::string::npos) {
+            const size_t end = result.out.find('\n', at);
+            const std::wstring reasonLine = zoka::fromUtf8(
+                result.out.substr(at, end - at - (end > 0 && result.out[end - 1] == '\r' ? 1 : 0)));
+            out.push_back(reasonLine);
+            log.push_back(L"INFO " + reasonLine);
+        }
+        if (std::string(kind) == "malformed") {
+            EXPECT_NE(result.out.find(testutil::isPosix() ? "XML parse error: line 1, column "
+                                                          : "XML parse error: "),
+                      std::string::npos)
+                << result.out;
+        }
+        expectRefusal(scene, result, out, {}, log);
+    }
 }
 
 TEST(E2eConfig, ProductWithAMissingFieldStopsWithOne) {

@@ -351,6 +351,7 @@ TEST(Removal, LaunchFailuresAreFailures) {
         const char* mode;
         std::wstring message;
         bool result;
+        bool runFolderGone = false;  // the parameter file cannot be written
     };
     auto vanish = [](SetupPrograms& s, const std::wstring& path) { s.uninstall(path); };
     auto noExec = [](SetupPrograms&, const std::wstring& path) {
@@ -380,6 +381,10 @@ TEST(Removal, LaunchFailuresAreFailures) {
          posix ? L"Failed to get the return code of the QXPIM Setup process." + stop
                : L"The QXPIM Setup Process return code is (3)." + stop,
          false},
+        {"VELT parameter file unwritable", true, false, keep, "exit",
+         L"Failed to save the undeploymentXML. " + stop, false, true},
+        {"QX parameter file unwritable", false, false, keep, "exit",
+         L"Failed to uninstall QX media (Q, 1), failed to save product XML param ...", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -396,6 +401,13 @@ TEST(Removal, LaunchFailuresAreFailures) {
             MediaUninstaller media;
             ASSERT_EQ(c.velt ? media.veltSetupPath : media.qxSetupPath, path);
             c.spoil(setup, path);
+            if (c.runFolderGone) {
+                // A run folder that cannot exist: its parent is a file.
+                const std::wstring parent =
+                    setup.tempFolder() + zoka::os::pathSeparator() + L"file";
+                ASSERT_TRUE(testutil::writeBytes(parent, "x"));
+                media.tempFolderPath = parent + zoka::os::pathSeparator() + L"run";
+            }
             UninstallProduct product =
                 c.velt ? veltProduct(L"V", L"<Deployment/>") : qxProduct(L"Q", L"w", L"1");
             bool result = c.velt ? media.uninstallVELTMedia(product, found)
@@ -405,7 +417,7 @@ TEST(Removal, LaunchFailuresAreFailures) {
         EXPECT_TRUE(found);
         auto errors = log.messagesAt(zoka::LEVEL_ERROR);
         EXPECT_EQ(errors, std::vector<std::wstring>{c.message});
-        EXPECT_TRUE(setup.tempLeftovers().empty());
+        EXPECT_EQ(setup.tempLeftovers().size(), c.runFolderGone ? 1u : 0u);
     }
 }
 

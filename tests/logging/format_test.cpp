@@ -1,4 +1,5 @@
 #include "logging/format.h"
+#include "support/unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -110,9 +111,17 @@ TEST(FormatTest, OutputIsCutToCapacityMinusOne) {
     EXPECT_EQ(std::string(4094, 'y'), narrowCapped(4095, "%s", std::string(5000, 'y').c_str()));
     // A cut never leaves half a character behind.
     EXPECT_EQ("a", narrowCapped(3, "a\xc3\xa9"));
-    // Where wchar_t is UTF-16, the emoji's surrogate pair does not fit and goes whole.
-    EXPECT_EQ(sizeof(wchar_t) == 2 ? std::wstring(L"a") : std::wstring(L"a\U0001F600"),
-              wideCapped(3, L"a%s", L"\U0001F600"));
+    // The cut counts UTF-16 units on every build: a surrogate pair that does not fit goes
+    // whole, and a line of characters outside the BMP is as long as on Windows.
+    EXPECT_EQ(L"a", wideCapped(3, L"a%s", L"\U0001F600"));
+    EXPECT_EQ(L"a", wideCapped(3, L"a\U0001F600b"));
+    std::wstring emoji5000;
+    for (int i = 0; i < 5000; ++i)
+        emoji5000 += L"\U0001F600";
+    for (const size_t capacity : {4095u, 1023u}) {
+        const std::wstring cut = wideCapped(capacity, L"x%s", emoji5000.c_str());
+        EXPECT_EQ(capacity - 2, zoka::toUtf16(cut).size()) << capacity;  // x + whole pairs
+    }
     // Huge widths and precisions stay bounded by the capacity.
     EXPECT_EQ(99u, wideCapped(100, L"%2147483647d", 1).size());
     EXPECT_EQ(99u, wideCapped(100, L"%*d", INT_MIN, 1).size());

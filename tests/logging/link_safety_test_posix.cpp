@@ -3,13 +3,19 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "child_process.h"
 #include "logging/log_target.h"
+#include "logging/registry.h"
 #include "support/unicode.h"
 #include "test_util.h"
 
@@ -21,12 +27,14 @@ std::string native(const std::wstring& path) {
     return zoka::toUtf8(path);
 }
 
-bool isSymlink(const std::wstring& path) {
+mode_t modeOf(const std::wstring& path) {
     struct stat st;
-    return ::lstat(native(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return ::lstat(native(path).c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-TEST(LogTargetPosixTest, PlantedEntriesAreNeverWrittenThrough) {
+// The entry is moved out of the way (the link itself, never what it points to) and the log
+// starts afresh: the run is neither silenced nor made to write through the entry.
+TEST(LogTargetPosixTest, PlantedEntriesAreMovedAsideNeverWrittenThrough) {
     testutil::ScratchDir dir(L"planted");
     const std::wstring victim = dir.file(L"victim.txt");
     ASSERT_TRUE(testutil::writeBytes(victim, "precious"));
@@ -38,16 +46,16 @@ TEST(LogTargetPosixTest, PlantedEntriesAreNeverWrittenThrough) {
 
     for (const wchar_t* name : {L"link.log", L"dangling.log", L"fifo.log", L"folder.log"}) {
         LogTargetDefault target(L"posix-planted");
-        EXPECT_FALSE(target.setFile(name, dir.path().c_str())) << zoka::toUtf8(name);
-        EXPECT_FALSE(target.enabled);
-        EXPECT_TRUE(target.movedAsidePath.empty()) << zoka::toUtf8(name);
+        EXPECT_TRUE(target.setFile(name, dir.path().c_str())) << zoka::toUtf8(name);
+        EXPECT_FALSE(target.movedAsidePath.empty()) << zoka::toUtf8(name);
+        EXPECT_EQ("\xFF\xFE", testutil::readBytes(dir.file(name))) << zoka::toUtf8(name);
+        EXPECT_EQ(0600, modeOf(dir.file(name))) << zoka::toUtf8(name);
     }
     EXPECT_EQ("precious", testutil::readBytes(victim));
-    EXPECT_TRUE(isSymlink(dir.file(L"link.log")));
-    EXPECT_TRUE(isSymlink(dir.file(L"dangling.log")));
     EXPECT_NE(0, ::access(native(dir.file(L"nowhere")).c_str(), F_OK));
 }
 
+// A stamped name taken by a link: the copy or the moved file takes the next counted name.
 TEST(LogTargetPosixTest, RotationAndMovingAsideNeverFollowALinkAtTheStampedName) {
     testutil::ScratchDir dir(L"stamplink");
     const std::wstring victim = dir.file(L"victim.txt");
@@ -57,6 +65,7 @@ TEST(LogTargetPosixTest, RotationAndMovingAsideNeverFollowALinkAtTheStampedName)
     const std::string bigContent =
         "\xFF\xFE" + std::string(static_cast<size_t>(LogTargetDefault::kRotateSize) - 2, 'b');
     ASSERT_TRUE(testutil::writeBytes(big, bigContent));
+    ASSERT_EQ(0, ::chmod(native(big).c_str(), 0600));
     ASSERT_TRUE(testutil::writeBytes(foreign, "not utf-16"));
     const int64_t now = zoka::logfile::nowMs() / 1000;
     for (int64_t s = now - 1; s <= now + 5; ++s) {
@@ -72,11 +81,170 @@ TEST(LogTargetPosixTest, RotationAndMovingAsideNeverFollowALinkAtTheStampedName)
     ASSERT_TRUE(rotating.open());
     LogTargetDefault moving(L"posix-stamplink");
     ASSERT_TRUE(moving.setFile(L"foreign.log", dir.path().c_str()));
-    EXPECT_TRUE(moving.movedAsidePath.empty());
-    // Nothing could be copied or moved safely, so nothing was emptied or lost.
+    EXPECT_NE(std::wstring::npos, moving.movedAsidePath.find(L" (2).log"));
+    EXPECT_EQ("not utf-16", testutil::readBytes(moving.movedAsidePath));
     EXPECT_EQ("precious", testutil::readBytes(victim));
-    EXPECT_TRUE(testutil::readBytes(big) == bigContent);
-    EXPECT_EQ(0u, testutil::readBytes(foreign).rfind("not utf-16", 0));
+    EXPECT_EQ("\xFF\xFE", testutil::readBytes(big)) << "rotated, not left to grow";
+    int copies = 0;
+    for (const std::wstring& entry : testutil::listFolder(dir.path())) {
+        if (entry.rfind(L"big ", 0) == 0 && entry.find(L" (2).log") != std::wstring::npos) {
+            ++copies;
+            EXPECT_TRUE(testutil::readBytes(dir.file(entry)) == bigContent);
+        }
+    }
+    EXPECT_EQ(1, copies);
+}
+
+// A temporary-folder cleaner deletes or replaces the log while it is open: the next line goes
+// into a new log under the name, never into the void or into the replacement.
+TEST(LogTargetPosixTest, LogDeletedOrReplacedWhileOpenIsRecreated) {
+    for (const bool replaced : {false, true}) {
+        testutil::ScratchDir dir(L"deleted");
+        const std::wstring path = dir.file(L"cleaned.log");
+        LogTargetDefault target(L"posix-cleaned");
+        ASSERT_TRUE(target.setFile(L"cleaned.log", dir.path().c_str()));
+        ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&target));
+        ASSERT_EQ(0, ::unlink(native(path).c_str()));
+        if (replaced) {
+            ASSERT_TRUE(testutil::writeBytes(path, "planted"));
+            ASSERT_EQ(0, ::chmod(native(path).c_str(), 0666));
+        }
+        va_list* none = nullptr;
+        target.write(zoka::LEVEL_INFO, L"", L"", L"", L"", L"", L"", L"after", none, 0);
+        const std::string bytes = testutil::readBytes(path);
+        EXPECT_EQ(0u, bytes.rfind("\xFF\xFE", 0)) << replaced;
+        EXPECT_NE(std::string::npos, bytes.find(testutil::utf16le(L"after"))) << replaced;
+        zoka::LogTargetRegistry::instance().removeTarget(&target);
+    }
+}
+
+// Files planted by another user (uid 65534) in a shared sticky folder, and files that other
+// users could write: never adopted, moved aside untouched, the new log readable by its owner
+// only.
+TEST(LogTargetPosixTest, AnotherUsersFilesAreNeverAdopted) {
+    std::wstring probe = L"/bin/true";
+    std::vector<std::wstring> probeArgs;
+    std::string whyNot;
+    if (!testutil::unprivilegedCommand(probe, probeArgs, whyNot))
+        GTEST_SKIP() << whyNot;
+    const std::string utf16 = "\xFF\xFE" + testutil::utf16le(L"theirs\r\n");
+    struct Case {
+        const char* what;
+        unsigned owner;  // uid of the planted file
+        mode_t mode;
+        bool hardLink;  // a second name of a file of the elevated user
+    } cases[] = {
+        {"UTF-16 log of another user", 65534, 0600, false},
+        {"UTF-16 log of another user, readable", 65534, 0644, false},
+        {"own log that others may write", 0, 0666, false},
+        {"own log writable by the group", 0, 0620, false},
+        {"hard link to an own file", 0, 0600, true},
+    };
+    for (const auto& c : cases) {
+        testutil::ScratchDir dir(L"shared");
+        ASSERT_EQ(0, ::chmod(native(dir.path()).c_str(), 01777));
+        const std::wstring path = dir.file(L"Velkaro.log");
+        const std::wstring victim = dir.file(L"victim.txt");
+        if (c.hardLink) {
+            ASSERT_TRUE(testutil::writeBytes(victim, utf16));
+            ASSERT_EQ(0, ::link(native(victim).c_str(), native(path).c_str()));
+        } else {
+            ASSERT_TRUE(testutil::writeBytes(path, utf16));
+            ASSERT_EQ(0, ::chown(native(path).c_str(), c.owner, c.owner));
+        }
+        ASSERT_EQ(0, ::chmod(native(path).c_str(), c.mode));
+        {
+            LogTargetDefault target(L"posix-shared");
+            ASSERT_TRUE(target.setFile(L"Velkaro.log", dir.path().c_str())) << c.what;
+            ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&target));
+            va_list* none = nullptr;
+            target.write(zoka::LEVEL_INFO, L"", L"", L"", L"", L"", L"", L"secret", none, 0);
+            zoka::LogTargetRegistry::instance().removeTarget(&target);
+            EXPECT_FALSE(target.movedAsidePath.empty()) << c.what;
+            EXPECT_EQ(utf16, testutil::readBytes(target.movedAsidePath)) << c.what;
+        }
+        const std::string mine = testutil::readBytes(path);
+        EXPECT_NE(std::string::npos, mine.find(testutil::utf16le(L"secret"))) << c.what;
+        EXPECT_EQ(0600, modeOf(path)) << c.what;
+        if (c.hardLink) {
+            EXPECT_EQ(utf16, testutil::readBytes(victim)) << c.what;
+        }
+        std::wstring reader = L"/bin/cat";
+        std::vector<std::wstring> args = {path};
+        ASSERT_TRUE(testutil::unprivilegedCommand(reader, args, whyNot));
+        EXPECT_NE(0, testutil::runProcess(reader, args).exitCode) << c.what << ": readable";
+    }
+}
+
+// The file operations under rotation and moving aside: each refuses, and changes nothing,
+// where it cannot act safely.
+TEST(LogTargetPosixTest, RotationHelpersFailWithoutHarm) {
+    testutil::ScratchDir dir(L"helpers");
+    const std::wstring own = dir.file(L"own.log");
+    const std::wstring other = dir.file(L"other.log");
+    const std::wstring fifo = dir.file(L"fifo.log");
+    const std::wstring missing = dir.file(L"missing.log");
+    const std::wstring plain = dir.file(L"plain");
+    ASSERT_TRUE(testutil::writeBytes(own, "own"));
+    ASSERT_EQ(0, ::chmod(native(own).c_str(), 0600));
+    ASSERT_TRUE(testutil::writeBytes(other, "other"));
+    ASSERT_EQ(0, ::chmod(native(other).c_str(), 0666));
+    ASSERT_EQ(0, ::mkfifo(native(fifo).c_str(), 0600));
+    ASSERT_TRUE(testutil::writeBytes(plain, "x"));
+    ASSERT_EQ(0, ::symlink(native(own).c_str(), native(dir.file(L"link.log")).c_str()));
+    namespace lf = zoka::logfile;
+    int64_t size = -1;
+    struct Case {
+        const char* what;
+        std::function<bool()> run;
+        bool succeeds;
+    } cases[] = {
+        {"size of a missing file", [&] { return lf::fileSize(missing, size); }, false},
+        {"size of a folder", [&] { return lf::fileSize(dir.path(), size); }, false},
+        {"size through a link", [&] { return lf::fileSize(dir.file(L"link.log"), size); }, false},
+        {"copy of a missing file", [&] { return lf::copyToNewFile(missing, dir.file(L"c1")); },
+         false},
+        {"copy of a FIFO", [&] { return lf::copyToNewFile(fifo, dir.file(L"c2")); }, false},
+        {"copy onto an existing file", [&] { return lf::copyToNewFile(own, other); }, false},
+        {"copy to no name", [&] { return lf::copyToNewFile(own, L""); }, false},
+        {"copy into a missing folder", [&] { return lf::copyToNewFile(own, dir.file(L"none/c3")); },
+         false},
+        {"reset of a missing file", [&] { return lf::resetFile(missing, "\xFF\xFE", 2); }, false},
+        {"reset of a file others may write", [&] { return lf::resetFile(other, "\xFF\xFE", 2); },
+         false},
+        {"reset through a link",
+         [&] { return lf::resetFile(dir.file(L"link.log"), "\xFF\xFE", 2); }, false},
+        {"rename onto an existing file", [&] { return lf::renameNoReplace(own, other); }, false},
+        {"rename of a missing file", [&] { return lf::renameNoReplace(missing, dir.file(L"r")); },
+         false},
+        {"folder tree under a file", [&] { return lf::createFolderTree(plain + L"/a/b"); }, false},
+        {"folder that exists", [&] { return lf::createFolder(dir.path()); }, false},
+        {"folder tree that exists", [&] { return lf::createFolderTree(dir.path()); }, true},
+        {"copy of an own file", [&] { return lf::copyToNewFile(own, dir.file(L"copy")); }, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.run(), c.succeeds) << c.what;
+    EXPECT_EQ("own", testutil::readBytes(own));
+    EXPECT_EQ("other", testutil::readBytes(other));
+    EXPECT_EQ("own", testutil::readBytes(dir.file(L"copy")));
+    EXPECT_EQ(0600, modeOf(dir.file(L"copy")));
+    EXPECT_EQ(-1, size);
+}
+
+// A forked child is a new thread of a new process: its lines show its own thread id, not the
+// one its parent remembered.
+TEST(LogTargetPosixTest, ForkedChildShowsItsOwnThreadId) {
+    const unsigned long parent = zoka::logfile::threadId();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool own = zoka::logfile::threadId() == static_cast<unsigned long>(::getpid());
+        std::exit(own ? 0 : 1);  // exit, not _exit: the child's coverage counters are kept
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(zoka::logfile::threadId(), parent);
 }
 
 }  // namespace

@@ -206,7 +206,8 @@ TEST(LogTargetTest, ForeignFileIsMovedAside) {
     }
 }
 
-TEST(LogTargetTest, ForeignFileStaysWhenItsStampedNameIsTaken) {
+// Two moves in one second, or a name planted ahead: the next counted name is used.
+TEST(LogTargetTest, ForeignFileTakesACountedNameWhenItsStampedNameIsTaken) {
     testutil::ScratchDir dir(L"taken");
     const std::wstring name = testLogName(L"taken");
     const std::wstring path = dir.file(name);
@@ -220,17 +221,38 @@ TEST(LogTargetTest, ForeignFileStaysWhenItsStampedNameIsTaken) {
     }
     LogTargetDefault target(L"lt-taken");
     ASSERT_TRUE(target.setFile(name, dir.path()));
-    EXPECT_TRUE(target.movedAsidePath.empty());
+    EXPECT_NE(std::wstring::npos, target.movedAsidePath.find(L" (2).log"));
+    EXPECT_EQ("foreign", testutil::readBytes(target.movedAsidePath));
     ASSERT_TRUE(zoka::LogTargetRegistry::instance().addTarget(&target));
     writeWide(target, zoka::LEVEL_INFO, 1000042, L"appended");
     const std::string bytes = testutil::readBytes(path);
-    EXPECT_EQ(0u, bytes.rfind("foreign", 0));
+    EXPECT_EQ(0u, bytes.rfind("\xFF\xFE", 0));
     EXPECT_NE(std::string::npos, bytes.find(utf16le(L"appended\r\n")));
     for (const std::wstring& entry : testutil::listFolder(dir.path())) {
-        if (entry != name) {
+        if (entry != name && dir.file(entry) != target.movedAsidePath) {
             EXPECT_EQ("occupied", testutil::readBytes(dir.file(entry)));
         }
     }
+}
+
+// An open target pointed at another file writes there from the next line on, under that
+// file's lock; the first file keeps what it had.
+TEST(LogTargetTest, OpenTargetMovesToAnotherFile) {
+    testutil::ScratchDir dir(L"moved");
+    const std::wstring first = testLogName(L"first");
+    const std::wstring second = testLogName(L"second");
+    LogTargetDefault target(L"lt-moved");
+    ASSERT_TRUE(attach(target, first, dir.path()));
+    writeWide(target, zoka::LEVEL_INFO, 1000042, L"one");
+    ASSERT_TRUE(target.setFile(second, dir.path()));
+    writeWide(target, zoka::LEVEL_INFO, 1000042, L"two");
+    zoka::LogTargetRegistry::instance().removeTarget(&target);
+    const std::string one = testutil::readBytes(dir.file(first));
+    const std::string two = testutil::readBytes(dir.file(second));
+    EXPECT_NE(std::string::npos, one.find(utf16le(L"one")));
+    EXPECT_EQ(std::string::npos, one.find(utf16le(L"two")));
+    EXPECT_NE(std::string::npos, two.find(utf16le(L"two")));
+    EXPECT_EQ(0u, two.rfind("\xFF\xFE", 0));
 }
 
 // Files at and just below the limit, at open and during a long run.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "support/file_utils.h"
 #include "support/platform.h"
 #include "support/unicode.h"
@@ -21,6 +22,18 @@ using supporttest::LibraryLogCapture;
 std::string u8(const std::wstring& s) {
     return zoka::toUtf8(s);
 }
+
+// args: a folder, removed with its read-only entries; exit 0 when it is gone and no entry
+// failed.
+int deleteTreeChild(const std::vector<std::wstring>& args) {
+    if (args.size() != 1)
+        return 2;
+    std::wstring failed;
+    const bool removed = zoka::deleteDirectory(args[0], failed, true, true, nullptr, false);
+    return removed && failed.empty() && !zoka::os::pathExists(args[0]) ? 0 : 1;
+}
+[[maybe_unused]] const bool deleteTreeRegistered =
+    testutil::registerChild("support-delete-tree", deleteTreeChild);
 
 class FileUtilsPosix : public ::testing::Test {
 protected:
@@ -174,6 +187,29 @@ TEST(FileUtilsPosixPaths, RootAndRelativePaths) {
     base = L"/a";
     EXPECT_TRUE(zoka::appendPath(base, L"/x"));
     EXPECT_EQ(base, L"/a/x");
+}
+
+// An ordinary user removes its own read-only entries, even those it cannot read: the
+// permission is changed through a descriptor that never follows a link, so a link swapped in
+// after the check is never changed instead.
+TEST_F(FileUtilsPosix, ReadOnlyEntriesThatCannotBeReadAreRemovedByTheirOwner) {
+    std::wstring program = testutil::testProgram();
+    const std::wstring tree = scratch.file(L"tree");
+    std::vector<std::wstring> args = testutil::childModeArguments({L"support-delete-tree", tree});
+    std::string whyNot;
+    if (!testutil::unprivilegedCommand(program, args, whyNot))
+        GTEST_SKIP() << whyNot;
+    ASSERT_EQ(0, ::chmod(u8(scratch.path()).c_str(), 0777));
+    ASSERT_TRUE(zoka::ensureFolder(tree + L"/sub"));
+    ASSERT_TRUE(testutil::writeBytes(tree + L"/locked", "x"));
+    ASSERT_TRUE(testutil::writeBytes(tree + L"/sub/locked", "y"));
+    for (const wchar_t* entry : {L"", L"/sub", L"/locked", L"/sub/locked"})
+        ASSERT_EQ(0, ::chown(u8(tree + entry).c_str(), 65534, 65534)) << u8(entry);
+    ASSERT_EQ(0, ::chmod(u8(tree + L"/locked").c_str(), 0));
+    ASSERT_EQ(0, ::chmod(u8(tree + L"/sub/locked").c_str(), 0));
+    ASSERT_EQ(0, ::chmod(u8(tree + L"/sub").c_str(), 0500));
+    EXPECT_EQ(testutil::runProcess(program, args).exitCode, 0);
+    EXPECT_FALSE(zoka::os::pathExists(tree));
 }
 
 }  // namespace

@@ -32,4 +32,29 @@ TEST(FileUtilsLinks, DeleteDirectoryRemovesAFolderLinkNotItsTarget) {
     EXPECT_EQ(testutil::readBytes(outside + L"\\precious.txt"), "keep");
 }
 
+// Links whose targets are gone: each goes as a link, and the folder with them.
+TEST(FileUtilsLinks, DeleteDirectoryRemovesDanglingLinks) {
+    struct Case {
+        const char* what;
+        DWORD flags;
+    } cases[] = {
+        {"file link", 0},
+        {"folder link", SYMBOLIC_LINK_FLAG_DIRECTORY},
+    };
+    for (const auto& c : cases) {
+        testutil::ScratchDir scratch{L"dangling"};
+        const std::wstring tree = scratch.file(L"tree");
+        ASSERT_TRUE(zoka::ensureFolder(tree));
+        const std::wstring link = tree + L"\\dangling";
+        if (!::CreateSymbolicLinkW(link.c_str(), scratch.file(L"gone").c_str(),
+                                   c.flags | 0x2 /* ALLOW_UNPRIVILEGED_CREATE */)) {
+            GTEST_SKIP() << "cannot create a link here, error " << ::GetLastError();
+        }
+        std::wstring failed;
+        EXPECT_TRUE(zoka::deleteDirectory(tree, failed, true, false, nullptr, false)) << c.what;
+        EXPECT_TRUE(failed.empty()) << c.what;
+        EXPECT_FALSE(zoka::os::pathExists(tree)) << c.what;
+    }
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <thread>
 
+#include "support/xml_dom.h"
 #include "support/xml_parser.h"
 #include "support_test_util.h"
 #include "test_util.h"
@@ -89,6 +90,30 @@ TEST(XmlParserCom, ManyParsersOnAThreadWithoutCom) {
         EXPECT_EQ(hr, S_OK);
         if (SUCCEEDED(hr))
             ::CoUninitialize();
+    });
+}
+
+// Wine's MSXML neither resolves external resources by default nor enforces ProhibitDTD, so
+// only the settings themselves can be read back here (ProhibitDTD not even that); refusing a
+// DTD is checked on every build by the hostile-document table.
+TEST(XmlParserCom, DocumentsReadNoExternalResource) {
+    onFreshThread([] {
+        ASSERT_EQ(::CoInitialize(nullptr), S_OK);
+        {
+            for (const bool byClassId : {true, false}) {
+                zoka::xmldom::DocumentRef document = zoka::xmldom::createDocument(byClassId);
+                ASSERT_TRUE(document) << byClassId;
+                zoka::xmldom::refuseExternalResources(*document);
+                const zoka::xmldom::LoadSettings settings = zoka::xmldom::loadSettings(*document);
+                EXPECT_FALSE(settings.resolveExternals) << byClassId;
+                EXPECT_FALSE(settings.validateOnParse) << byClassId;
+                // Wine 8 accepts ProhibitDTD but does not report it back.
+                if (!testutil::underWine()) {
+                    EXPECT_TRUE(settings.prohibitDtd) << byClassId;
+                }
+            }
+        }
+        ::CoUninitialize();
     });
 }
 
