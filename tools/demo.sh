@@ -59,22 +59,13 @@ echo "VELT setup program:  $common/Quenda/ZOKA/Plimm/DrexCore/Setup.exe"
 echo "QX setup program:    $programs/Quenda/Quenda Loomwork/QXCore/Setup.exe (the fallback place)"
 echo "configuration:       $demo/VelkaroConfig.xml (a copy of tools/demo/VelkaroConfig.xml)"
 
-# The program's lock files live in the machine's lock folder; the ones this run creates are
-# removed again afterwards, so nothing stays outside the demonstration folder.
-lockdir=/run/lock
-[ -d "$lockdir" ] && [ -k "$lockdir" ] || lockdir=/tmp
-locks_before=$(ls -1 "$lockdir" 2>/dev/null | grep '^velkaro-' || true)
-
-section "Running: Velkaro --uninstallConfigPath=$demo/VelkaroConfig.xml"
+section "Running: Velkaro --uninstallConfigPath=$demo/VelkaroConfig.xml --resultFile=$demo/results.json"
 set +e
 TMPDIR="$temp" CommonProgramFiles="$common" ProgramFiles="$programs" \
-    "$bin/Velkaro" "--uninstallConfigPath=$demo/VelkaroConfig.xml" 2>&1 | tee "$demo/console.txt"
+    "$bin/Velkaro" "--uninstallConfigPath=$demo/VelkaroConfig.xml" \
+    "--resultFile=$demo/results.json" 2>&1 | tee "$demo/console.txt"
 code=${PIPESTATUS[0]}
 set -e
-
-for lock in $(ls -1 "$lockdir" 2>/dev/null | grep '^velkaro-' || true); do
-    grep -qxF "$lock" <<<"$locks_before" || rm -f "$lockdir/$lock"
-done
 
 section "Exit code"
 echo "$code  (0 success, 1 refused or stopped before removing, 2 at least one removal failed)"
@@ -84,6 +75,9 @@ if [ -f "$temp/Velkaro.log" ]; then
     iconv -f UTF-16LE -t UTF-8 "$temp/Velkaro.log" | sed '1s/^\xEF\xBB\xBF//' | tr -d '\r' |
         tee "$demo/Velkaro.log.txt"
 fi
+
+section "The results file: $demo/results.json (what an endpoint manager's script reads)"
+cat "$demo/results.json" 2>/dev/null || echo "(none written)"
 
 decode() { printf '%b' "$(sed 's/\\/\\\\/g; s/%\([0-9A-F][0-9A-F]\)/\\x\1/g' <<<"$1")"; }
 
