@@ -62,6 +62,49 @@ TEST(ResultFile, DocumentParsesBackWithEveryKindOfValue) {
     }
 }
 
+// A dry run's document: every kind of finding with its place, and the planned command lines.
+TEST(ResultFile, DryRunDocumentCarriesFindingsAndCommands) {
+    const struct {
+        FindingKind kind;
+        json word;
+    } kinds[] = {{FindingKind::NotLoadable, "notLoadable"},
+                 {FindingKind::WrongRoot, "wrongRoot"},
+                 {FindingKind::UnknownElement, "unknownElement"},
+                 {FindingKind::MissingValue, "missingValue"},
+                 {FindingKind::EmptyValue, "emptyValue"},
+                 {FindingKind::DuplicateProduct, "duplicateProduct"}};
+    RunRecord record;
+    for (const auto& k : kinds)
+        record.findings.push_back({k.kind, L"E", {L"/R/E", 7}, {L"/R/F", 0}});
+    record.products = {entry(ProductOutcome::NotAttempted, -1, false, 0),
+                       entry(ProductOutcome::Ignored, -1, false, 0)};
+    record.products[0].commandLine = L"\"S\" --uninstall=1";
+
+    // An ordinary run's document has neither field, whatever the record holds.
+    json doc = json::parse(resultDocument(record), nullptr, false);
+    EXPECT_FALSE(doc.contains("findings") || doc["products"][0].contains("commandLine"));
+
+    record.dryRun = true;
+    doc = json::parse(resultDocument(record), nullptr, false);
+    ASSERT_FALSE(doc.is_discarded());
+    EXPECT_EQ(doc["dryRun"], true);
+    EXPECT_EQ(doc["products"][0]["commandLine"], "\"S\" --uninstall=1");
+    EXPECT_TRUE(doc["products"][1]["commandLine"].is_null());
+    ASSERT_EQ(doc["findings"].size(), std::size(kinds));
+    for (size_t i = 0; i < std::size(kinds); ++i) {
+        const json& f = doc["findings"][i];
+        EXPECT_EQ(f["kind"], kinds[i].word) << i;
+        EXPECT_EQ(f["place"]["path"], "/R/E") << i;
+        EXPECT_EQ(f["place"]["line"], 7) << i;
+        EXPECT_FALSE(f["text"].get<std::string>().empty()) << i;
+        const bool duplicate = kinds[i].kind == FindingKind::DuplicateProduct;
+        EXPECT_EQ(f.contains("firstPlace"), duplicate) << i;
+        if (duplicate) {
+            EXPECT_TRUE(f["firstPlace"]["line"].is_null());
+        }
+    }
+}
+
 TEST(ResultFile, AtomicWriteReplacesWholeOrFailsCleanly) {
     testutil::ScratchDir dir(L"results");
     const std::wstring target = dir.file(L"r.json");
