@@ -2,6 +2,8 @@
 // link or a special file under a log's name: the target must refuse to write through them.
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "child_process.h"
 #include "logging/log_target.h"
 #include "logging/registry.h"
+#include "support/platform.h"
 #include "support/unicode.h"
 #include "test_util.h"
 
@@ -30,6 +33,23 @@ std::string native(const std::wstring& path) {
 mode_t modeOf(const std::wstring& path) {
     struct stat st;
     return ::lstat(native(path).c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// Runs `run` with writes past `bytes` refused (EFBIG), as on a full disk.
+bool withFileSizeLimit(rlim_t bytes, const std::function<bool()>& run) {
+    struct rlimit saved;
+    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0)
+        return true;  // the caller's expectation of failure then fails
+    struct sigaction ignore = {}, previous;
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &previous);
+    struct rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const bool result = run();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+    return result;
 }
 
 // The entry is moved out of the way (the link itself, never what it points to) and the log
@@ -185,8 +205,11 @@ TEST(LogTargetPosixTest, RotationHelpersFailWithoutHarm) {
     const std::wstring fifo = dir.file(L"fifo.log");
     const std::wstring missing = dir.file(L"missing.log");
     const std::wstring plain = dir.file(L"plain");
+    const std::wstring full = dir.file(L"full.log");
     ASSERT_TRUE(testutil::writeBytes(own, "own"));
     ASSERT_EQ(0, ::chmod(native(own).c_str(), 0600));
+    ASSERT_TRUE(testutil::writeBytes(full, "full"));
+    ASSERT_EQ(0, ::chmod(native(full).c_str(), 0600));
     ASSERT_TRUE(testutil::writeBytes(other, "other"));
     ASSERT_EQ(0, ::chmod(native(other).c_str(), 0666));
     ASSERT_EQ(0, ::mkfifo(native(fifo).c_str(), 0600));
@@ -209,6 +232,20 @@ TEST(LogTargetPosixTest, RotationHelpersFailWithoutHarm) {
         {"copy to no name", [&] { return lf::copyToNewFile(own, L""); }, false},
         {"copy into a missing folder", [&] { return lf::copyToNewFile(own, dir.file(L"none/c3")); },
          false},
+        {"copy onto a full disk",
+         [&] {
+             return withFileSizeLimit(2, [&] { return lf::copyToNewFile(own, dir.file(L"c4")); });
+         },
+         false},
+        {"reset onto a full disk",
+         [&] { return withFileSizeLimit(1, [&] { return lf::resetFile(full, "\xFF\xFE", 2); }); },
+         false},
+        {"append onto a full disk",
+         [&] {
+             zoka::FileHandle file = lf::openForAppend(full);
+             return withFileSizeLimit(1, [&] { return lf::appendAtEnd(file, "more", 4); });
+         },
+         false},
         {"reset of a missing file", [&] { return lf::resetFile(missing, "\xFF\xFE", 2); }, false},
         {"reset of a file others may write", [&] { return lf::resetFile(other, "\xFF\xFE", 2); },
          false},
@@ -227,6 +264,9 @@ TEST(LogTargetPosixTest, RotationHelpersFailWithoutHarm) {
     EXPECT_EQ("own", testutil::readBytes(own));
     EXPECT_EQ("other", testutil::readBytes(other));
     EXPECT_EQ("own", testutil::readBytes(dir.file(L"copy")));
+    // A copy cut short is not left behind as if it were the whole log.
+    EXPECT_FALSE(zoka::os::pathExists(dir.file(L"c4")));
+    EXPECT_EQ("\xFF", testutil::readBytes(full));
     EXPECT_EQ(0600, modeOf(dir.file(L"copy")));
     EXPECT_EQ(-1, size);
 }
