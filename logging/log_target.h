@@ -78,8 +78,9 @@ bool looksUtf16(const std::wstring& path);
 /// name. Never on Windows, where the temporary folder is the user's own.
 bool isForeign(const std::wstring& path);
 
-/// True when `path` still names the open file (a temporary-folder cleaner may have deleted
-/// it, or replaced it). Always on Windows, where an open log file cannot be deleted.
+/// False when the open file lost its name (a temporary-folder cleaner deleted it, or put
+/// another file in its place). Always true on Windows, where an open log file cannot be
+/// deleted.
 bool isStillNamed(const FileHandle& file, const std::wstring& path);
 
 /// Opens an existing regular file for writing at its end, shared with other writers. Never

@@ -72,12 +72,12 @@ bool isForeign(const std::wstring& path) {
     return ::lstat(nativePath(path).c_str(), &st) == 0 && !isOwnFile(st);
 }
 
-bool isStillNamed(const FileHandle& file, const std::wstring& path) {
-    struct stat open, named;
-    if (!file.valid() || ::fstat(static_cast<int>(file.get()), &open) != 0)
-        return false;
-    return open.st_nlink > 0 && ::lstat(nativePath(path).c_str(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+// Deleting the log, or putting another file in its place, leaves the open file without a
+// name. This runs for every line, so it asks the descriptor alone: a log that was merely
+// renamed still receives the lines.
+bool isStillNamed(const FileHandle& file, const std::wstring&) {
+    struct stat open;
+    return file.valid() && ::fstat(static_cast<int>(file.get()), &open) == 0 && open.st_nlink > 0;
 }
 
 struct CrossProcessLock::Impl {

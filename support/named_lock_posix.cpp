@@ -182,9 +182,10 @@ bool NamedLock::take(bool wait) {
             return false;
         // The last holder may have removed the file while this one waited on it: then the
         // lock is on a file nobody else will ever look at, and the current one is needed.
-        struct stat mine, named;
-        if (::fstat(fd_.get(), &mine) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
-            sameFile(mine, named)) {
+        // Holders remove the file only while holding the lock, and nobody else may touch the
+        // folder, so a file that still has a link is the current one.
+        struct stat mine;
+        if (::fstat(fd_.get(), &mine) == 0 && mine.st_nlink > 0) {
             held_ = true;
             return true;
         }
