@@ -818,18 +818,17 @@ TEST(E2eDryRun, ShowsWhatARunWouldStartAndStartsNothing) {
         std::vector<std::wstring> lines;  // expected among the console's lines
         json refusal;                     // in the results file
         json finding;                     // the first finding's kind
+        bool unprivileged = true;         // as another user where the machine has one
     };
+    const std::wstring valid = scene.writeConfig(products);
+    const std::vector<std::wstring> validLines = {
+        L"\t\tVELT: " + veltSetup, L"\t\tQX: " + qxSetup,
+        L"\t\t(DRYV/1.0/win64) \"" + veltSetup + L"\" --deploymentFile=\"<deployment file>\" ",
+        L"\t\t(DRYQ/2.0/win64) \"" + qxSetup +
+            L"\" --uninstall=1 --driverXML=\"<driver XML file>\" ",
+        L"The configuration is valid. Nothing was started."};
     const Case cases[] = {
-        {"valid",
-         scene.writeConfig(products),
-         0,
-         {L"\t\tVELT: " + veltSetup, L"\t\tQX: " + qxSetup,
-          L"\t\t(DRYV/1.0/win64) \"" + veltSetup + L"\" --deploymentFile=\"<deployment file>\" ",
-          L"\t\t(DRYQ/2.0/win64) \"" + qxSetup +
-              L"\" --uninstall=1 --driverXML=\"<driver XML file>\" ",
-          L"The configuration is valid. Nothing was started."},
-         nullptr,
-         nullptr},
+        {"valid", valid, 0, validLines, nullptr, nullptr},
         {"refused by a run",
          scene.writeFile(L"bad.xml",
                          "<ZephUninstallXML><UninstallInfo><QX><Products><Product>"
@@ -841,6 +840,8 @@ TEST(E2eDryRun, ShowsWhatARunWouldStartAndStartsNothing) {
           L"The configuration is not valid (1 finding(s)). Nothing was started."},
          "configUnloadable",
          "missingValue"},
+        // An administrator's run would stop at the lock another instance holds.
+        {"valid, by an administrator", valid, 0, validLines, nullptr, nullptr, false},
     };
     openFolderToEveryone(scene.root());
     openFolderToEveryone(scene.temp());
@@ -851,7 +852,13 @@ TEST(E2eDryRun, ShowsWhatARunWouldStartAndStartsNothing) {
         std::vector<std::wstring> args = {L"--dryRun", L"--uninstallConfigPath=" + c.config,
                                           L"--resultFile=" + results};
         std::string whyNot;
-        const bool unprivileged = testutil::unprivilegedCommand(program, args, whyNot);
+        const bool unprivileged =
+            c.unprivileged && testutil::unprivilegedCommand(program, args, whyNot);
+        if (!c.unprivileged) {
+            // The other user's logs would be moved aside, which is not what is tested here.
+            for (const wchar_t* log : {L"Velkaro.log", L"Plimm.log"})
+                testutil::removeTree(scene.temp() + zoka::os::pathSeparator() + log);
+        }
         const RunResult result = scene.run(args, L"", program);
         ASSERT_TRUE(result.started);
         EXPECT_EQ(result.exitCode, c.exitCode) << "unprivileged: " << unprivileged;

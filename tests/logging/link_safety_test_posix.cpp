@@ -2,14 +2,19 @@
 // link or a special file under a log's name: the target must refuse to write through them.
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -50,6 +55,48 @@ bool withFileSizeLimit(rlim_t bytes, const std::function<bool()>& run) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::sigaction(SIGXFSZ, &previous, nullptr);
     return result;
+}
+
+// Runs `run` in a child process in which one system call fails with `error`: every call, or
+// with kNextDescriptor only the calls on the next descriptor the child opens. 1 when `run` says
+// true, 0 when false, -1 when the child could not set the failure up.
+constexpr int kEveryDescriptor = -1;
+constexpr int kNextDescriptor = -2;
+int withFailingSystemCall(long call, int error, int descriptor, const std::function<bool()>& run) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (descriptor == kNextDescriptor) {
+            descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            ::close(descriptor);
+        }
+        const auto jump = [](__u32 value, __u8 ifEqual, __u8 ifNot) {
+            return sock_filter BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, ifEqual, ifNot);
+        };
+        const bool every = descriptor == kEveryDescriptor;
+        std::vector<sock_filter> filter = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            jump(static_cast<__u32>(call), 0, every ? 1 : 2),
+        };
+        if (!every) {
+            filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])));
+            filter.push_back(jump(static_cast<__u32>(descriptor), 1, 0));
+            filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        }
+        filter.push_back(BPF_STMT(
+            BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<__u32>(error) & SECCOMP_RET_DATA)));
+        filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        sock_fprog program = {static_cast<unsigned short>(filter.size()), filter.data()};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            std::exit(2);
+        std::exit(run() ? 1 : 0);  // exit, not _exit: the child's coverage counters are kept
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 // The entry is moved out of the way (the link itself, never what it points to) and the log
@@ -269,6 +316,48 @@ TEST(LogTargetPosixTest, RotationHelpersFailWithoutHarm) {
     EXPECT_EQ("\xFF", testutil::readBytes(full));
     EXPECT_EQ(0600, modeOf(dir.file(L"copy")));
     EXPECT_EQ(-1, size);
+}
+
+// The same helpers where the system fails them: a flush or a read that fails leaves no copy
+// behind (the log is emptied only after a whole copy), and a file system without no-replace
+// renames still never overwrites an existing name.
+TEST(LogTargetPosixTest, RotationHelpersSurviveFailingSystemCalls) {
+    if (withFailingSystemCall(SYS_fsync, EIO, kEveryDescriptor, [] { return true; }) != 1)
+        GTEST_SKIP() << "system call filters are not available here";
+    testutil::ScratchDir dir(L"syscalls");
+    const std::wstring own = dir.file(L"own.log");
+    const std::wstring other = dir.file(L"other.log");
+    const std::wstring moving = dir.file(L"moving.log");
+    for (const std::wstring& path : {own, other, moving}) {
+        ASSERT_TRUE(testutil::writeBytes(path, zoka::toUtf8(path)));
+        ASSERT_EQ(0, ::chmod(native(path).c_str(), 0600));
+    }
+    namespace lf = zoka::logfile;
+    struct Case {
+        const char* what;
+        long call;
+        int error;
+        int descriptor;
+        std::function<bool()> run;
+        int result;
+    } cases[] = {
+        {"copy whose flush fails", SYS_fsync, EIO, kEveryDescriptor,
+         [&] { return lf::copyToNewFile(own, dir.file(L"c1")); }, 0},
+        {"copy whose reading fails", SYS_read, EIO, kNextDescriptor,
+         [&] { return lf::copyToNewFile(own, dir.file(L"c2")); }, 0},
+        {"rename without no-replace", SYS_renameat2, EINVAL, kEveryDescriptor,
+         [&] { return lf::renameNoReplace(moving, dir.file(L"moved.log")); }, 1},
+        {"rename without no-replace onto an existing file", SYS_renameat2, EINVAL, kEveryDescriptor,
+         [&] { return lf::renameNoReplace(own, other); }, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(withFailingSystemCall(c.call, c.error, c.descriptor, c.run), c.result) << c.what;
+    EXPECT_FALSE(zoka::os::pathExists(dir.file(L"c1")));
+    EXPECT_FALSE(zoka::os::pathExists(dir.file(L"c2")));
+    EXPECT_FALSE(zoka::os::pathExists(moving));
+    EXPECT_EQ(zoka::toUtf8(moving), testutil::readBytes(dir.file(L"moved.log")));
+    EXPECT_EQ(zoka::toUtf8(own), testutil::readBytes(own));
+    EXPECT_EQ(zoka::toUtf8(other), testutil::readBytes(other));
 }
 
 // A forked child is a new thread of a new process: its lines show its own thread id, not the
