@@ -19,7 +19,7 @@ bool isPosix() {
     return zoka::os::pathSeparator() == L'/';
 }
 
-ScratchDir::ScratchDir(const std::wstring& hint) {
+ScratchDir::ScratchDir(const std::wstring& hint) : owner_(processId()) {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     std::wstring base;
@@ -37,7 +37,7 @@ ScratchDir::ScratchDir(const std::wstring& hint) {
 }
 
 ScratchDir::~ScratchDir() {
-    if (!path_.empty())
+    if (!path_.empty() && owner_ == processId())
         removeTree(path_);
 }
 

@@ -13,6 +13,8 @@ namespace testutil {
 bool isPosix();
 /// True when the Windows build runs under Wine.
 bool underWine();
+/// This process's id.
+unsigned long processId();
 
 /// A fresh, empty folder below the system's temporary folder, removed (tree and all) on
 /// destruction. Its path ends without a separator.
@@ -28,6 +30,7 @@ public:
 
 private:
     std::wstring path_;
+    unsigned long owner_;  ///< a forked child leaves its parent's folder alone
 };
 
 /// Sets or removes environment variables; puts back what was there on destruction.

@@ -23,6 +23,10 @@ bool underWine() {
     return false;
 }
 
+unsigned long processId() {
+    return static_cast<unsigned long>(::getpid());
+}
+
 std::wstring testProgram() {
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);

@@ -24,6 +24,10 @@ bool underWine() {
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+unsigned long processId() {
+    return ::GetCurrentProcessId();
+}
+
 std::wstring testProgram() {
     wchar_t buffer[MAX_PATH];
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
