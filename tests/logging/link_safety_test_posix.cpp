@@ -91,7 +91,12 @@ int withFailingSystemCall(long call, int error, int descriptor, const std::funct
         if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
             ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
             std::exit(2);
-        std::exit(run() ? 1 : 0);  // exit, not _exit: the child's coverage counters are kept
+        const bool result = run();
+        // The coverage counters are merged at exit through the next free descriptor: keep
+        // that one from being the failing one.
+        if (descriptor >= 0)
+            ::dup2(STDIN_FILENO, descriptor);
+        std::exit(result ? 1 : 0);  // exit, not _exit: the child's coverage counters are kept
     }
     int status = 0;
     if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
