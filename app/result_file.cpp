@@ -5,7 +5,7 @@
 
 #include "app/atomic_file.h"
 #include "app/program.h"
-#include "support/unicode.h"
+#include "base/unicode.h"
 #include "sysutil/process_launcher.h"
 
 namespace velkaro {

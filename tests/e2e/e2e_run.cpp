@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "support/platform.h"
-#include "support/unicode.h"
+#include "base/platform.h"
+#include "base/unicode.h"
 
 namespace e2e {
 namespace {
