@@ -58,21 +58,28 @@ for p in velkaro_windows.yml velkaro_linux.yml; do
 done
 
 # The shipped i686 program is the binary that tools/test.sh ran its suite on: that binary is
-# unchanged since (its recorded checksum), and the archive's program is it stripped and signed
-# (with the signature removed, it equals the stripped binary but for the PE checksum field that
-# signing rewrites, and the alignment padding after it).
+# unchanged since (its recorded checksum), and the archive's program is it stripped and signed.
+# With its signature removed it equals the binary stripped here, but for the PE checksum that
+# signing rewrites, the alignment padding after it and the header's time, which must be the
+# tested binary's link time.
 tested=build/win32/Velkaro.exe.tested.sha256
 if [ -f "$tested" ]; then
     sha256sum --quiet -c "$tested" || fail "build/win32/bin/Velkaro.exe changed after its tests ran"
     i686-w64-mingw32-strip --strip-all -o "$work/stripped.exe" build/win32/bin/Velkaro.exe
     osslsigncode remove-signature -in "$dir/Velkaro.exe" -out "$work/unsigned.exe" >/dev/null
-    python3 - "$work/unsigned.exe" "$work/stripped.exe" <<'EOF_COMPARE' ||
+    python3 - "$work/unsigned.exe" "$work/stripped.exe" build/win32/bin/Velkaro.exe <<'EOF_COMPARE' ||
 import struct, sys
-shipped, tested = (bytearray(open(p, "rb").read()) for p in sys.argv[1:])
-for image in (shipped, tested):
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    image[pe + 88:pe + 92] = bytes(4)
-sys.exit(0 if shipped[:len(tested)] == tested and not shipped[len(tested):].strip(b"\0") else 1)
+shipped, stripped, tested = (bytearray(open(p, "rb").read()) for p in sys.argv[1:])
+def header(image):
+    return struct.unpack_from("<I", image, 0x3C)[0]
+def link_time(image):
+    return image[header(image) + 8:header(image) + 12]
+same_time = link_time(shipped) == link_time(tested)
+for image in (shipped, stripped):
+    pe = header(image)
+    image[pe + 8:pe + 12] = image[pe + 88:pe + 92] = bytes(4)
+same = shipped[:len(stripped)] == stripped and not shipped[len(stripped):].strip(b"\0")
+sys.exit(0 if same and same_time else 1)
 EOF_COMPARE
         fail "Velkaro.exe in the archive is not the tested i686 program"
     echo "release: Velkaro.exe is the i686 program the suite tested ($(cut -c1-16 "$tested")...)"

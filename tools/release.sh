@@ -48,9 +48,18 @@ trap 'rm -rf "$stage"' EXIT
 dir="$stage/$name"
 mkdir -p "$dir/x64"
 
+# The link time in a program's PE header (seconds since 1970).
+pe_time() {
+    python3 -c 'import struct, sys
+image = open(sys.argv[1], "rb").read()
+print(struct.unpack_from("<I", image, struct.unpack_from("<I", image, 0x3C)[0] + 8)[0])' "$1"
+}
+
 # strip program destination
 ship() {
-    "$1" --strip-all -o "$3" "$2"
+    # strip writes the current time into the header unless given one: the program keeps its link
+    # time, so the release is the same bytes from the same build whenever it is made.
+    SOURCE_DATE_EPOCH=$(pe_time "$2") "$1" --strip-all -o "$3" "$2"
     if [ -n "$cert" ]; then
         local args=(sign -certs "$cert" -key "$key" -h sha256 -n "Velkaro $version"
             -in "$3" -out "$3.signed")
