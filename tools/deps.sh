@@ -79,7 +79,12 @@ velkaro_install_wine32() {
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     velkaro_apt_update
     DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
-        --no-install-recommends wine32:i386 >/dev/null
+        --no-install-recommends wine32:i386 >/dev/null || {
+        # Typical cause: the i386 lists lag behind the amd64 packages installed (a mirror that
+        # failed to deliver them), and multiarch needs the same version of both.
+        echo "wine32:i386 could not be installed (apt's reason above): the i686 suite cannot run" >&2
+        return 1
+    }
 }
 
 # A 64-bit Wine prefix of the build's own (a 32-bit program runs in it as on 64-bit Windows);
