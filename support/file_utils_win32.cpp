@@ -62,8 +62,56 @@ struct FileCloser {
 
 namespace fileplatform {
 
+namespace {
+
+bool startsWith(const std::wstring& text, const wchar_t* prefix, bool ignoreCase) {
+    const size_t length = std::wcslen(prefix);
+    if (text.size() < length)
+        return false;
+    return (ignoreCase ? ::_wcsnicmp(text.c_str(), prefix, length)
+                       : std::wcsncmp(text.c_str(), prefix, length)) == 0;
+}
+
+/// True when `path`, its trailing backslashes gone, names a root: "C:", "\\?\C:",
+/// "\\?\Volume{...}", "\\server\share", "\\?\UNC\server\share".
+bool isRoot(const std::wstring& path) {
+    size_t start = 0, components = 1;
+    if (startsWith(path, L"\\\\?\\UNC\\", true)) {
+        start = 8;
+        components = 2;
+    } else if (startsWith(path, L"\\\\?\\", false)) {
+        start = 4;
+    } else if (startsWith(path, L"\\\\", false)) {
+        start = 2;
+        components = 2;
+    } else {
+        return path.size() == 2 && path[1] == L':' &&
+               ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+    }
+    // The rest is exactly that many non-empty names, one backslash apart.
+    size_t names = 0, from = start;
+    for (;;) {
+        const size_t end = path.find(L'\\', from);
+        if (from == path.size() || end == from)
+            return false;
+        ++names;
+        if (end == std::wstring::npos)
+            return names == components;
+        from = end + 1;
+    }
+}
+
+}  // namespace
+
 bool removeLastComponent(std::wstring& path) {
+    // A root has no last component. Not left to PathRemoveFileSpecW: some versions of it read
+    // past the terminator of a path that ends in a drive's colon, and then answer (and write a
+    // zero) by whatever memory follows the buffer.
+    if (isRoot(path))
+        return false;
     std::vector<wchar_t> buffer(path.begin(), path.end());
+    // A second terminator keeps such a read inside the buffer for any other path ending in ':'.
+    buffer.push_back(L'\0');
     buffer.push_back(L'\0');
     if (!::PathRemoveFileSpecW(buffer.data()))
         return false;

@@ -12,6 +12,20 @@ bin="$repo/build/native/bin"
 work=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] && echo "kept: $work" || rm -rf "$work"' EXIT
 fail() { echo "ansible check: $*" >&2; exit 1; }
+playbook() {  # ansible-playbook's words...: with a home and temporary folder inside the work folder
+    ANSIBLE_HOME="$work/ansible-home" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1 \
+        ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0 "$@"
+}
+
+# Both playbooks as written: syntax (Debian's ansible package carries the ansible.windows
+# collection that the Windows one needs), then lint.
+for p in deploy/ansible/velkaro_linux.yml deploy/ansible/velkaro_windows.yml; do
+    playbook ansible-playbook --syntax-check "$p" >"$work/syntax.txt" 2>&1 ||
+        { cat "$work/syntax.txt" >&2; fail "syntax check of $p"; }
+done
+HOME="$work/lint-home" ANSIBLE_HOME="$work/ansible-home" ansible-lint --nocolor -q \
+    deploy/ansible/velkaro_linux.yml deploy/ansible/velkaro_windows.yml >"$work/lint.txt" 2>&1 ||
+    { cat "$work/lint.txt" >&2; fail "ansible-lint"; }
 
 product() {  # sapcode
     printf '<Product><SapCode>%s</SapCode><Version>1.0</Version><Platform>win64</Platform>' "$1"
@@ -24,7 +38,7 @@ config() {  # root products
         "$1" "$2" "$1"
 }
 
-hosts=(success failure refused)
+hosts=(success failure refused unstarted)
 {
     echo "all:"
     echo "  vars: {ansible_connection: local, ansible_python_interpreter: /usr/bin/python3,"
@@ -45,21 +59,32 @@ for host in "${hosts[@]}"; do
         success) config ZephUninstallXML "$(product GONE)$(product NONE)" ;;
         failure) config ZephUninstallXML "$(product GONE)$(product BAD)" ;;
         refused) config ZephUninstalXML "$(product GONE)" ;;
+        unstarted) config ZephUninstallXML "$(product GONE)" ;;
     esac >"$h/config.xml"
+    # A run that never starts (its configuration cannot be copied) must leave no outcome: neither
+    # the previous run's results file on the host nor the copy fetched then.
+    if [ "$host" = unstarted ]; then
+        echo '{"exitCode": 0}' >"$h/results.json"
+        mkdir -p "$work/fetched/$host-host"
+        echo '{"exitCode": 0}' >"$work/fetched/$host-host/results.json"
+        rm "$h/config.xml"
+    fi
+    # The options beyond the configuration are one string on both playbooks.
+    extra=""
+    [ "$host" != success ] || extra="velkaro_extra_args: '--setupTimeout=2700'"
     cat >>"$work/inventory.yml" <<HOST
     $host-host:
       velkaro_config: '$h/config.xml'
       velkaro_dir: '$h/install'
       velkaro_result_file: '$h/results.json'
       velkaro_env: {TMPDIR: '$h/temp', CommonProgramFiles: '$h/common', ProgramFiles: '$h/programs'}
+      $extra
 HOST
 done
 
 # One host at a time: the hosts share this machine, and Velkaro runs once per machine.
 set +e
-ANSIBLE_HOME="$work/ansible-home" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1 \
-    ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0 \
-    ansible-playbook -f 1 -i "$work/inventory.yml" deploy/ansible/velkaro_linux.yml \
+playbook ansible-playbook -f 1 -i "$work/inventory.yml" deploy/ansible/velkaro_linux.yml \
     >"$work/ansible.txt" 2>&1
 code=$?
 set -e
@@ -92,4 +117,49 @@ print("%s/%s" % (d["exitCode"], d["refusal"]))' "$work/fetched/$host/results.jso
     [ "$got" = "$results" ] || show "$host: results file says $got, not $results"
 done
 [ ! -e "$work/refused/journal.txt" ] || show "the refused host started a setup program"
+grep -Eq "^unstarted-host +: .* failed=1 " "$work/ansible.txt" || show "unstarted-host: recap is not failed=1"
+[ ! -e "$work/unstarted/results.json" ] || show "unstarted-host: the previous results file is still there"
+[ ! -e "$work/fetched/unstarted-host/results.json" ] ||
+    show "unstarted-host: the results file fetched last time is still there"
+iconv -f UTF-16 -t UTF-8 "$work/fetched/success-host/Velkaro.log" | grep -q -- "--setupTimeout=2700" ||
+    show "success-host: velkaro_extra_args did not reach the program's command line"
 echo "ansible: success, failure (exit 2) and refusal (exit 1) reported as expected, with their results files"
+
+# The README's Linux command exactly as printed, from a folder laid out as the repository (the
+# program where the native build puts it, the playbooks, an inventory and RemoveSuite.xml beside).
+readme_command() {  # playbook file name: the README's command that runs it, continuation lines kept
+    awk -v playbook="$1" '/^    ansible-playbook / && index($0, playbook) { on = 1 }
+        on { sub(/^    /, ""); print; if (!/\\$/) exit }' README.md
+}
+command=$(readme_command velkaro_linux.yml)
+[ -n "$command" ] || fail "no ansible-playbook command for velkaro_linux.yml in README.md"
+top="$work/readme"
+h="$work/readme-host"
+setup="$h/common/Quenda/ZOKA/Plimm/DrexCore"
+mkdir -p "$top/build/native/bin" "$top/deploy/ansible" "$h/temp" "$h/programs" "$setup"
+cp "$bin/Velkaro" "$top/build/native/bin/"
+cp deploy/ansible/*.yml "$top/deploy/ansible/"
+cp "$bin/standin_setup" "$setup/Setup.exe"
+printf 'STANDIN_JOURNAL=%s\nSTANDIN_EXIT=0\n' "$h/journal.txt" >"$setup/Setup.exe.cfg"
+config ZephUninstallXML "$(product GONE)" >"$top/RemoveSuite.xml"
+cat >"$top/inventory" <<INVENTORY
+all:
+  hosts:
+    readme-host:
+      ansible_connection: local
+      ansible_python_interpreter: /usr/bin/python3
+      velkaro_dir: '$h/install'
+      velkaro_env: {TMPDIR: '$h/temp', CommonProgramFiles: '$h/common', ProgramFiles: '$h/programs'}
+INVENTORY
+set +e
+(cd "$top" && playbook bash -c "$command") >"$work/readme.txt" 2>&1
+code=$?
+set -e
+want=0 message="exit code 0: success"
+[ "$(id -u)" -eq 0 ] || want=2 message="exit code 1: refused"
+[ "$code" -eq "$want" ] || { cat "$work/readme.txt" >&2; fail "the README's command ended with $code, not $want"; }
+grep -q "Velkaro $message" "$work/readme.txt" || { cat "$work/readme.txt" >&2; fail "README command: no '$message'"; }
+[ -s "$top/deploy/ansible/fetched/readme-host/Velkaro.log" ] ||
+    fail "README command: the log did not land in deploy/ansible/fetched/readme-host"
+echo "ansible: the README's Linux command works as printed; both playbooks pass syntax check and lint"
+

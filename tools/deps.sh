@@ -30,7 +30,7 @@ EOF_ROOT
 velkaro_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
   libbenchmark-dev libxml2-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   mingw-w64-tools wine wine64 util-linux nlohmann-json3-dev libxml2-utils osslsigncode zip unzip
-  openssl ansible-core clang libclang-rt-14-dev gcovr)
+  openssl ansible-core ansible ansible-lint clang libclang-rt-14-dev gcovr)
 
 velkaro_install_deps() {
     local missing=()
@@ -44,13 +44,51 @@ velkaro_install_deps() {
             return 1
         fi
         echo "Installing: ${missing[*]}"
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+        velkaro_apt_update
+        DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+            --no-install-recommends "${missing[@]}" >/dev/null
     fi
 }
 
-# A Wine prefix of the build's own; the first start of a prefix takes several seconds.
+# Some machines fail apt's signature checks under its sandbox user ("gpgv ... required"), so the
+# lists are fetched as root. A list that a mirror fails to deliver leaves the others usable: the
+# install that follows says what is missing.
+velkaro_apt_update() {
+    apt-get -o APT::Sandbox::User=root -o DPkg::Lock::Timeout=900 update -qq ||
+        echo "apt-get update reported errors; installing from the lists it did fetch" >&2
+}
+
+# True when the kernel runs a 32-bit x86 program: a static probe that exits with 42 through the
+# 32-bit system call gate (binutils comes with g++).
+velkaro_runs_32bit() {
+    local dir status=0
+    dir=$(mktemp -d)
+    printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' >"$dir/p.s"
+    if as --32 -o "$dir/p.o" "$dir/p.s" && ld -m elf_i386 -o "$dir/p" "$dir/p.o"; then
+        "$dir/p" 2>/dev/null || status=$?
+    fi
+    rm -rf "$dir"
+    [ "$status" -eq 42 ]
+}
+
+# 32-bit Wine (wine32:i386 beside wine64) for the shipping i686 program's tests, when missing.
+velkaro_install_wine32() {
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' &&
+        return 0
+    echo "Installing: wine32:i386 (with the i386 architecture)"
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    velkaro_apt_update
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+        --no-install-recommends wine32:i386 >/dev/null || {
+        # Typical cause: the i386 lists lag behind the amd64 packages installed (a mirror that
+        # failed to deliver them), and multiarch needs the same version of both.
+        echo "wine32:i386 could not be installed (apt's reason above): the i686 suite cannot run" >&2
+        return 1
+    }
+}
+
+# A 64-bit Wine prefix of the build's own (a 32-bit program runs in it as on 64-bit Windows);
+# the first start of a prefix takes several seconds.
 velkaro_wine_prefix() {
     local prefix
     prefix=$(realpath -m "$1")
@@ -60,7 +98,7 @@ velkaro_wine_prefix() {
         local home
         home="$(dirname "$prefix")/winehome"
         HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-            XDG_CACHE_HOME="$home/.cache" WINEPREFIX="$prefix" WINEDEBUG=-all \
+            XDG_CACHE_HOME="$home/.cache" WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all \
             WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wineboot -i >/dev/null 2>&1
         HOME="$home" WINEPREFIX="$prefix" wineserver -w
     fi

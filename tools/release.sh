@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows release: the shipping i686 program (and the x86_64 one), stripped, signed
 # when a certificate and key are given, in a zip with the sample configuration, the schema, the
-# README and SHA-256 checksums.
+# README, its fleet section as DEPLOYING.txt, the Ansible playbooks and SHA-256 checksums.
 #
 #   bash tools/release.sh [--cert <cert.pem> --key <key.pem> [--pass <file>]] [--out <folder>]
 #                         [--timestamp <url>]
@@ -32,7 +32,8 @@ fi
 source tools/deps.sh
 velkaro_install_deps
 
-# Only the program is built: the presets' test programs are not part of a release.
+# Only the program is built: the presets' test programs are not part of a release. After
+# tools/test.sh nothing is rebuilt, so the archive ships the i686 program that its suite tested.
 for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)" --target Velkaro
@@ -47,9 +48,18 @@ trap 'rm -rf "$stage"' EXIT
 dir="$stage/$name"
 mkdir -p "$dir/x64"
 
+# The link time in a program's PE header (seconds since 1970).
+pe_time() {
+    python3 -c 'import struct, sys
+image = open(sys.argv[1], "rb").read()
+print(struct.unpack_from("<I", image, struct.unpack_from("<I", image, 0x3C)[0] + 8)[0])' "$1"
+}
+
 # strip program destination
 ship() {
-    "$1" --strip-all -o "$3" "$2"
+    # strip writes the current time into the header unless given one: the program keeps its link
+    # time, so the release is the same bytes from the same build whenever it is made.
+    SOURCE_DATE_EPOCH=$(pe_time "$2") "$1" --strip-all -o "$3" "$2"
     if [ -n "$cert" ]; then
         local args=(sign -certs "$cert" -key "$key" -h sha256 -n "Velkaro $version"
             -in "$3" -out "$3.signed")
@@ -62,6 +72,12 @@ ship() {
 ship i686-w64-mingw32-strip build/win32/bin/Velkaro.exe "$dir/Velkaro.exe"
 ship x86_64-w64-mingw32-strip build/win64/bin/Velkaro.exe "$dir/x64/Velkaro.exe"
 cp tools/demo/VelkaroConfig.xml VelkaroConfig.xsd README.md "$dir/"
+mkdir -p "$dir/deploy/ansible"
+cp deploy/ansible/velkaro_windows.yml deploy/ansible/velkaro_linux.yml "$dir/deploy/ansible/"
+# The fleet section as text with Windows line ends, for administrators without a Markdown viewer.
+sed -n '/^## Deploying to many machines$/,/^## /p' README.md | sed '$d' | sed 's/$/\r/' \
+    >"$dir/DEPLOYING.txt"
+[ -s "$dir/DEPLOYING.txt" ] || { echo "release.sh: no fleet section in README.md" >&2; exit 1; }
 
 (cd "$dir" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort |
     xargs -d '\n' sha256sum >SHA256SUMS)

@@ -34,14 +34,27 @@ std::wstring join(std::initializer_list<std::wstring> parts) {
     return out;
 }
 
+const bool kWindows = kSep == L"\\";
+
 TEST(FileUtilsPaths, RemoveFileSpec) {
     struct Case {
         std::wstring in, out;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {kRoot + join({L"A", L"B.exe"}), kRoot + L"A"},
         {kRoot + join({L"A", L"B"}) + kSep + kSep, kRoot + L"A"},
         {kRoot + join({L"A", L"Sub", L"Setup.exe"}), kRoot + join({L"A", L"Sub"})},
+        {kRoot + L"A", kRoot},
     };
+    if (kWindows) {
+        // One step above each kind of root: the root itself, with the separator it needs.
+        cases.insert(cases.end(),
+                     {
+                         {L"\\\\server\\share\\Setup.exe", L"\\\\server\\share"},
+                         {L"\\\\?\\C:\\A\\", L"\\\\?\\C:\\"},
+                         {L"\\\\?\\UNC\\server\\share\\A", L"\\\\?\\UNC\\server\\share"},
+                     });
+    }
     LibraryLogCapture log;
     for (const auto& c : cases) {
         std::wstring path = c.in;
@@ -53,15 +66,24 @@ TEST(FileUtilsPaths, RemoveFileSpec) {
     EXPECT_TRUE(log.records().empty()) << log.dump();
 }
 
+// A root has no parent on any build, whatever lies in memory behind the path.
 TEST(FileUtilsPaths, RemoveFileSpecOfTheRootFailsWithItsMessage) {
-    LibraryLogCapture log;
-    std::wstring root = kRoot;
-    EXPECT_FALSE(zoka::removeFileSpec(root));
-    EXPECT_EQ(root, kRoot);
-    EXPECT_EQ(log.count(LEVEL_ERROR, L"Failed to remove file spec error: "), 1) << log.dump();
-    ASSERT_EQ(log.records().size(), 1u);
-    EXPECT_EQ(log.records()[0].libraryTag, L"ZOKAUtils");
-    EXPECT_EQ(log.records()[0].moduleTag, L"FileUtils");
+    std::vector<std::wstring> roots = {kRoot};
+    if (kWindows) {
+        roots.insert(roots.end(), {L"C:", L"d:\\\\", L"\\\\server\\share\\", L"\\\\server\\share",
+                                   L"\\\\?\\C:\\", L"\\\\?\\UNC\\server\\share\\",
+                                   L"\\\\?\\Volume{26a21bda-a627-11d7-9931-806e6f6e6963}\\"});
+    }
+    for (const auto& given : roots) {
+        LibraryLogCapture log;
+        std::wstring root = given;
+        EXPECT_FALSE(zoka::removeFileSpec(root)) << given;
+        EXPECT_EQ(root, given);
+        EXPECT_EQ(log.count(LEVEL_ERROR, L"Failed to remove file spec error: "), 1) << log.dump();
+        ASSERT_EQ(log.records().size(), 1u) << given;
+        EXPECT_EQ(log.records()[0].libraryTag, L"ZOKAUtils");
+        EXPECT_EQ(log.records()[0].moduleTag, L"FileUtils");
+    }
 }
 
 TEST(FileUtilsPaths, AppendPath) {
