@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "base/platform.h"
+#include "base/safe_folder_posix.h"
 #include "base/unicode.h"
 
 namespace velkaro {
@@ -30,16 +31,23 @@ void ensureStandardStreams() {
     }
 }
 
-bool getTempFolder(std::wstring& path) {
+bool getTempFolder(std::wstring& path, std::wstring& whyNot) {
     std::wstring folder;
     if (!zoka::os::getTempPath(folder))
         return false;
-    if (!zoka::os::isDirectory(folder)) {
-        // Private like a Windows user's temporary folder.
-        if (::mkdir(zoka::toUtf8(folder).c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (!zoka::os::isDirectory(folder))
-            return false;
+    std::string native = zoka::toUtf8(folder);
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    // Private like a Windows user's temporary folder. Whatever stands there, made now or
+    // before, is then checked itself, never through a link.
+    if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    // Another user who can rename entries in it (or above it) could swap the run folder, or
+    // point the log elsewhere.
+    std::string reason;
+    if (!zoka::posix::openSafeFolder(native, reason).valid()) {
+        whyNot = L"The temporary folder " + zoka::fromUtf8(reason) + L".";
+        return false;
     }
     path = folder;
     return true;
