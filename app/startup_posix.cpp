@@ -38,15 +38,28 @@ bool getTempFolder(std::wstring& path, std::wstring& whyNot) {
     std::string native = zoka::toUtf8(folder);
     while (native.size() > 1 && native.back() == '/')
         native.pop_back();
-    // Private like a Windows user's temporary folder. Whatever stands there, made now or
-    // before, is then checked itself, never through a link.
-    if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
     // Another user who can rename entries in it (or above it) could swap the run folder, or
-    // point the log elsewhere.
+    // point the log elsewhere. A missing folder is made private, like a Windows user's
+    // temporary folder, and only in a parent that passes the same check, so that no link
+    // decides where it goes.
     std::string reason;
-    if (!zoka::posix::openSafeFolder(native, reason).valid()) {
-        whyNot = L"The temporary folder " + zoka::fromUtf8(reason) + L".";
+    zoka::posix::UniqueFd usable = zoka::posix::openSafeFolder(native, reason);
+    const size_t slash = native.rfind('/');
+    if (!usable.valid() && errno == ENOENT && slash != std::string::npos && slash > 0) {
+        std::string parentReason;
+        zoka::posix::UniqueFd parent =
+            zoka::posix::openSafeFolder(native.substr(0, slash), parentReason);
+        if (!parent.valid()) {
+            reason = parentReason;
+        } else if (::mkdirat(parent.get(), native.c_str() + slash + 1, 0700) == 0 ||
+                   errno == EEXIST) {
+            usable = zoka::posix::openSafeFolder(native, reason);
+        }
+    }
+    if (!usable.valid()) {
+        // A folder that cannot be had at all says no more than that.
+        if (!reason.empty())
+            whyNot = L"The temporary folder " + zoka::fromUtf8(reason) + L".";
         return false;
     }
     path = folder;

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <string.h>
 #include <sys/stat.h>
 
 namespace zoka::posix {
@@ -17,13 +16,9 @@ UniqueFd openSafeFolder(const std::string& path, std::string& reason) {
     std::string reached = "/";
     size_t pos = 0;
     for (;;) {
-        if (!folder.valid()) {
-            reason = reached + " cannot be opened: " + ::strerror(errno);
-            return UniqueFd();
-        }
         struct stat st;
-        if (::fstat(folder.get(), &st) != 0) {
-            reason = reached + " cannot be read: " + ::strerror(errno);
+        if (!folder.valid() || ::fstat(folder.get(), &st) != 0) {
+            reason.clear();  // errno tells why
             return UniqueFd();
         }
         if (st.st_uid != ::geteuid() && st.st_uid != 0) {

@@ -13,7 +13,8 @@ namespace zoka::posix {
 /// and keeps it only when it and every folder above it belong to the caller or to root and
 /// nobody else can write them (a sticky folder excepted, like /tmp, where nobody can rename
 /// what is not theirs). On refusal the descriptor is empty and `reason` says why, naming the
-/// path ("/tmp/mgr is writable by other users").
+/// path ("/tmp/mgr is writable by other users"); `reason` is empty when a folder on the way
+/// cannot be opened at all (missing, not a folder, no access), and errno tells why then.
 UniqueFd openSafeFolder(const std::string& path, std::string& reason);
 
 }  // namespace zoka::posix

@@ -128,11 +128,15 @@ TEST(E2eHostileTemp, ATemporaryFolderAnotherUserControlsIsRefused) {
         {"a link the other user planted", root + L"/link",
          "ln -s " + quoted(scene.temp()) + " " + quoted(root + L"/link"), "", root + L"/link",
          " is a symbolic link."},
+        {"missing, behind a link the other user planted", root + L"/link2/new",
+         "ln -s " + quoted(root + L"/target") + " " + quoted(root + L"/link2"), "",
+         root + L"/link2", " is a symbolic link."},
         {"below a folder of the other user's", root + L"/theirs/mine",
          "mkdir -m 0777 " + quoted(root + L"/theirs"), "0700", root + L"/theirs",
          " belongs to another user."},
         {"shared with the sticky bit, like /tmp", root + L"/shared", "", "1777", L"", ""},
     };
+    ASSERT_TRUE(testutil::makeFolder(root + L"/target"));
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -168,6 +172,7 @@ TEST(E2eHostileTemp, ATemporaryFolderAnotherUserControlsIsRefused) {
         EXPECT_NE(::lstat(zoka::toUtf8(c.folder + L"/Velkaro.log").c_str(), &st), 0);
     }
     EXPECT_EQ(scene.journal().size(), 1u) << "only the run in the sticky folder started anything";
+    EXPECT_TRUE(testutil::listFolder(root + L"/target").empty()) << "nothing made through a link";
 }
 
 // A setup program (root's child, standing in for anyone who can rename entries of the
