@@ -50,10 +50,17 @@ TEST_F(TempFolder, RunFoldersAndFilePathsAreFreshGuidNamesDirectlyInside) {
         if (testutil::isPosix()) {
             EXPECT_EQ(sysutiltest::modeOf(folder), 0700u);
         } else {
-            // The running account and Administrators, nothing inherited.
+            // The running account and Administrators, nothing inherited. Wine 8 keeps no access
+            // list given at creation: it shows one made from the Unix mode, which names the
+            // running account too.
             std::wstring user;
-            EXPECT_EQ(sysutiltest::accessList(folder, user),
-                      L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;BA)");
+            const std::wstring list = sysutiltest::accessList(folder, user);
+            if (!testutil::underWine()) {
+                EXPECT_EQ(list, L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;BA)");
+            } else {
+                EXPECT_NE(list.find(L";;;" + user + L")"), std::wstring::npos)
+                    << zoka::toUtf8(list);
+            }
         }
     }
 
