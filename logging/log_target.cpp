@@ -97,17 +97,25 @@ std::wstring unpredictableVariant(const std::wstring& stamped) {
 
 /// The free names for a file moved or copied aside: the stamped name, its counted variants,
 /// then unpredictable ones, so that names planted beforehand never leave it without one.
+/// `take` returns true once it has the name; a failure with the name still free (no room, no
+/// right) is not one that another name would mend, and ends the search.
 template <typename Take>
 bool takeAsideName(const std::wstring& stamped, Take take) {
     for (int n = 1; n <= kMaxStampedVariants; ++n) {
         const std::wstring aside = stampedVariant(stamped, n);
-        if (!aside.empty() && !os::pathExists(aside) && take(aside))
+        if (aside.empty() || os::pathExists(aside))
+            continue;
+        if (take(aside))
             return true;
+        if (!logfile::nameTaken(aside))
+            return false;
     }
     for (int n = 0; n < kMaxRandomNames; ++n) {
         const std::wstring aside = unpredictableVariant(stamped);
         if (!aside.empty() && take(aside))
             return true;
+        if (!aside.empty() && !logfile::nameTaken(aside))
+            return false;
     }
     return false;
 }

@@ -90,6 +90,9 @@ bool isStillNamed(const FileHandle& file, const std::wstring& path);
 /// follows a symbolic link, and refuses a foreign file, on POSIX.
 FileHandle openForAppend(const std::wstring& path);
 
+/// True when anything, a dangling link included, has the name.
+bool nameTaken(const std::wstring& path);
+
 /// Creates a new file for writing; fails when anything, a link included, has that name.
 FileHandle createNew(const std::wstring& path);
 

@@ -170,6 +170,11 @@ FileHandle openForAppend(const std::wstring& path) {
     return FileHandle(openOwnRegular(path, O_WRONLY | O_APPEND).release());
 }
 
+bool nameTaken(const std::wstring& path) {
+    struct stat st;
+    return ::lstat(nativePath(path).c_str(), &st) == 0;
+}
+
 FileHandle createNew(const std::wstring& path) {
     // O_EXCL refuses any existing name, a dangling symbolic link included.
     const int fd =

@@ -153,6 +153,10 @@ FileHandle openForAppend(const std::wstring& path) {
                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+bool nameTaken(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 FileHandle createNew(const std::wstring& path) {
     return adopt(::CreateFileW(path.c_str(), GENERIC_WRITE, kShareReadWrite, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
