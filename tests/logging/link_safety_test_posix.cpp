@@ -224,6 +224,34 @@ TEST(LogTargetPosixTest, AllStampedNamesTakenLeaveAnUnpredictableName) {
     }
 }
 
+// Lines the file refuses (a full disk) are never lost silently: the first is told, every one
+// counted, and a line that fits again is written.
+TEST(LogTargetPosixTest, LinesThatCannotBeWrittenAreToldOnceAndCounted) {
+    testutil::ScratchDir dir(L"lost");
+    LogTargetDefault target(L"posix-lost");
+    std::vector<std::wstring> notices;
+    target.onNotice = [&](const std::wstring& text) { notices.push_back(text); };
+    ASSERT_TRUE(target.setFile(L"lost.log", dir.path().c_str()));
+    ASSERT_TRUE(target.open());
+    va_list* none = nullptr;
+    const auto line = [&](const wchar_t* text) {
+        target.write(zoka::LEVEL_INFO, L"", L"", L"", L"", L"", L"", text, none, 0);
+    };
+    withFileSizeLimit(2, [&] {
+        for (const wchar_t* text : {L"one", L"two", L"three"})
+            line(text);
+        return true;
+    });
+    line(L"after");
+    EXPECT_EQ(target.lostLines, 3u);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], L"A line cannot be written to the log " + dir.file(L"lost.log") +
+                              L": lines that cannot be written are lost from here on.");
+    const std::string bytes = testutil::readBytes(dir.file(L"lost.log"));
+    EXPECT_EQ(bytes.find(testutil::utf16le(L"one")), std::string::npos);
+    EXPECT_NE(bytes.find(testutil::utf16le(L"after")), std::string::npos);
+}
+
 // A temporary-folder cleaner deletes or replaces the log while it is open: the next line goes
 // into a new log under the name, never into the void or into the replacement.
 TEST(LogTargetPosixTest, LogDeletedOrReplacedWhileOpenIsRecreated) {
