@@ -17,6 +17,7 @@
 #include "sysutil/admin.h"
 #include "sysutil/lock.h"
 #include "sysutil/stop_request.h"
+#include "sysutil/temp_folder.h"
 
 namespace velkaro {
 namespace {
@@ -108,6 +109,13 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
         logger.error(L"", L"Failed to acquire the %s lock.", kProgramName);
         record.refusal = L"lockFailed";
         return 1;
+    }
+    // Run folders of runs that were killed: their owner is gone, so nobody else uses them.
+    for (const korr::StaleRunFolder& stale : korr::removeStaleRunFolders()) {
+        logger.info(
+            L"Removed the run folder %s left by an earlier run (process %d) that no "
+            L"longer runs.",
+            stale.path.c_str(), static_cast<int>(stale.processId));
     }
     ProductUninstaller uninstaller;
     uninstaller.setupTimeoutSeconds = state.setupTimeoutSeconds;
@@ -239,8 +247,11 @@ int runVelkaro(std::vector<std::wstring> words) {
     state.record.hostName = hostName();
 
     std::wstring tempFolder;
-    if (!getTempFolder(tempFolder)) {
+    std::wstring tempFolderProblem;
+    if (!getTempFolder(tempFolder, tempFolderProblem)) {
         // No log can exist without the folder: the console and the results file are all there is.
+        if (!tempFolderProblem.empty())
+            err({tempFolderProblem});
         err({L"The temporary folder is not available and cannot be created."});
         state.record.refusal = L"tempFolderUnavailable";
         state.record.exitCode = 1;
@@ -254,12 +265,16 @@ int runVelkaro(std::vector<std::wstring> words) {
 
     // Declared before the logger, so the target outlives every line the logger writes.
     zoka::LogTargetDefault target(kProgramName);
-    target.setFile(kLogFileName, tempFolder.c_str());
-    zoka::LogTargetRegistry::instance().addTarget(&target);
+    // Whatever keeps the log from its place, or lines from the log, is said at once.
+    target.onNotice = [](const std::wstring& text) { err({text}); };
+    // A failure has been told through onNotice: the run goes on without a log.
+    if (target.setFile(kLogFileName, tempFolder.c_str()))
+        zoka::LogTargetRegistry::instance().addTarget(&target);
     zoka::Logger logger;
     const zoka::LibraryLogDetail libraryDetail(logger, target.threshold);
 
     const int returnCode = runLogged(logger, words, state);
+    state.record.logPath = target.writtenPath();
     if (!state.resultFile.empty()) {
         state.record.exitCode = returnCode;
         state.record.end = std::chrono::system_clock::now();

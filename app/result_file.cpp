@@ -136,6 +136,7 @@ std::string resultDocument(const RunRecord& record) {
     json["endTime"] = isoTime(record.end);
     json["hostName"] = textOrNull(record.hostName);
     json["configPath"] = textOrNull(record.configPath);
+    json["logPath"] = textOrNull(record.logPath);
     json["exitCode"] = record.exitCode;
     json["refusal"] = textOrNull(record.refusal);
     json["stopRequest"] = textOrNull(record.stopReason);

@@ -20,8 +20,9 @@ void initializeCom();
 void ensureStandardStreams();
 
 /// The user's temporary folder with its trailing separator, created when it is missing.
-/// False when the platform cannot tell or the folder cannot be created.
-bool getTempFolder(std::wstring& path);
+/// False when the platform cannot tell, the folder cannot be created, or (POSIX) another user
+/// could change it: then `whyNot` says why, when there is more to say than that.
+bool getTempFolder(std::wstring& path, std::wstring& whyNot);
 
 /// The machine's host name; empty when the platform cannot tell.
 std::wstring hostName();

@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "base/platform.h"
+#include "base/safe_folder_posix.h"
 #include "base/unicode.h"
 
 namespace velkaro {
@@ -30,16 +31,36 @@ void ensureStandardStreams() {
     }
 }
 
-bool getTempFolder(std::wstring& path) {
+bool getTempFolder(std::wstring& path, std::wstring& whyNot) {
     std::wstring folder;
     if (!zoka::os::getTempPath(folder))
         return false;
-    if (!zoka::os::isDirectory(folder)) {
-        // Private like a Windows user's temporary folder.
-        if (::mkdir(zoka::toUtf8(folder).c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (!zoka::os::isDirectory(folder))
-            return false;
+    std::string native = zoka::toUtf8(folder);
+    while (native.size() > 1 && native.back() == '/')
+        native.pop_back();
+    // Another user who can rename entries in it (or above it) could swap the run folder, or
+    // point the log elsewhere. A missing folder is made private, like a Windows user's
+    // temporary folder, and only in a parent that passes the same check, so that no link
+    // decides where it goes.
+    std::string reason;
+    zoka::posix::UniqueFd usable = zoka::posix::openSafeFolder(native, reason);
+    const size_t slash = native.rfind('/');
+    if (!usable.valid() && errno == ENOENT && slash != std::string::npos && slash > 0) {
+        std::string parentReason;
+        zoka::posix::UniqueFd parent =
+            zoka::posix::openSafeFolder(native.substr(0, slash), parentReason);
+        if (!parent.valid()) {
+            reason = parentReason;
+        } else if (::mkdirat(parent.get(), native.c_str() + slash + 1, 0700) == 0 ||
+                   errno == EEXIST) {
+            usable = zoka::posix::openSafeFolder(native, reason);
+        }
+    }
+    if (!usable.valid()) {
+        // A folder that cannot be had at all says no more than that.
+        if (!reason.empty())
+            whyNot = L"The temporary folder " + zoka::fromUtf8(reason) + L".";
+        return false;
     }
     path = folder;
     return true;

@@ -27,7 +27,7 @@ void initializeCom() {
 // A missing standard handle only makes the console writer skip its lines.
 void ensureStandardStreams() {}
 
-bool getTempFolder(std::wstring& path) {
+bool getTempFolder(std::wstring& path, std::wstring&) {
     wchar_t buffer[512];
     DWORD n = ::GetTempPathW(512, buffer);
     if (n == 0 || n >= 512)

@@ -38,6 +38,7 @@ struct RunRecord {
     std::wstring programVersion;
     std::wstring hostName;
     std::wstring configPath;
+    std::wstring logPath;  ///< the log file written; empty: no log could be written
     std::chrono::system_clock::time_point start;
     std::chrono::system_clock::time_point end;
     int exitCode = 1;

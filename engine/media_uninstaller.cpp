@@ -6,7 +6,6 @@
 #include "support/file_utils.h"
 #include "sysutil/process_launcher.h"
 #include "sysutil/stop_request.h"
-#include "sysutil/temp_folder.h"
 
 namespace velkaro {
 
@@ -56,21 +55,30 @@ MediaUninstaller::MediaUninstaller() {
 }
 
 MediaUninstaller::~MediaUninstaller() {
-    if (!tempFolderCreated)
+    if (!runFolder.created())
         return;
     std::wstring failedPath;
-    if (!zoka::deleteDirectory(tempFolderPath, failedPath, true, false, nullptr, true)) {
-        logger.warn(L"Velkaro", L"Failed to delete temp file (%s) ...", tempFolderPath.c_str());
-    }
+    if (!runFolder.remove(failedPath))
+        logger.warn(L"Velkaro", L"Failed to delete temp file (%s) ...", runFolder.path().c_str());
 }
 
 bool MediaUninstaller::ensureTempFolder() {
-    if (!tempFolderPath.empty())
+    if (!runFolder.created())
+        return runFolder.create();
+    // A deleted folder is made again with the next file; a replaced one is never used.
+    return runFolderIntact(false);
+}
+
+bool MediaUninstaller::runFolderIntact(bool gone) {
+    if (gone ? runFolder.stillInPlace() : !runFolder.displaced())
         return true;
-    // A folder that was created but failed its final check keeps its path (later products use
-    // it) and stays on disk, since tempFolderCreated is false then.
-    tempFolderCreated = korr::_utilCreateAndGetTempFolderPath(tempFolderPath);
-    return tempFolderCreated;
+    // Someone who renamed the run folder away and put another in its place could read or
+    // replace the parameter files a setup program reads.
+    logger.error(L"",
+                 L"The run folder %s is no longer the folder this run created: no setup "
+                 L"program is started with files from it.",
+                 runFolder.path().c_str());
+    return false;
 }
 
 bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstring& setupPath,
@@ -80,6 +88,9 @@ bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstr
     const wchar_t* sapCode = product.sapCode.c_str();
     const wchar_t* baseVersion = product.baseVersion.c_str();
     const wchar_t* platform = product.platform.c_str();
+    // Checked last before the start: the parameter file must be the one this run wrote.
+    if (runFolder.created() && !runFolderIntact(true))
+        return false;
     logger.info(L"Starting the setup program %s with the command line: %s", setupPath.c_str(),
                 korr::buildCommandLine(setupPath, arguments, quoteProgramPath).c_str());
 

@@ -11,6 +11,7 @@
 #include "config/uninstall_product.h"
 #include "engine/setup_verdict.h"
 #include "logging/logger.h"
+#include "sysutil/temp_folder.h"
 
 namespace velkaro {
 
@@ -34,9 +35,8 @@ public:
     /// `foundOnSystem` is cleared); false for every failure.
     bool uninstallQXMedia(const UninstallProduct& product, bool& foundOnSystem);
 
-    zoka::Logger logger;  // constructed first, destroyed last
-    std::wstring tempFolderPath;
-    bool tempFolderCreated = false;  // decides whether the destructor deletes the folder
+    zoka::Logger logger;        // constructed first, destroyed last
+    korr::RunFolder runFolder;  // deleted by the destructor when it was created
     std::wstring qxSetupPath;
     std::wstring veltSetupPath;
     /// The longest a setup program may run, in seconds; 0: no limit.
@@ -45,6 +45,9 @@ public:
     ProductRecord* launchRecord = nullptr;
 
 private:
+    /// False, with the reason logged, when the run folder's path leads elsewhere than to the
+    /// folder this run created (`gone`: a vanished folder counts too).
+    bool runFolderIntact(bool gone);
     /// Runs a family setup program and waits for it, logs the family's verdict on its answer and
     /// turns that into the removal's result.
     bool runSetup(const UninstallProduct& product, const std::wstring& setupPath,

@@ -4,7 +4,6 @@
 #include "engine/media_uninstaller.h"
 #include "engine/setup_command.h"
 #include "support/xml_parser.h"
-#include "sysutil/temp_folder.h"
 
 namespace velkaro {
 
@@ -52,8 +51,7 @@ bool MediaUninstaller::uninstallQXMedia(const UninstallProduct& product, bool& f
             case DriverBuild::Ok:
                 break;
         }
-        if (!korr::_utilGetTempFilePath(tempFolderPath, driverFile) ||
-            !parser.writeXMLToFile(driverFile))
+        if (!runFolder.newFile(driverFile) || !parser.writeXMLToFile(driverFile))
             return fail(
                 L"Failed to uninstall QX media (%s, %s), failed to save product XML param ...");
     }

@@ -5,7 +5,6 @@
 #include "engine/setup_command.h"
 #include "support/file_utils.h"
 #include "support/string_utils.h"
-#include "sysutil/temp_folder.h"
 
 namespace velkaro {
 
@@ -37,7 +36,7 @@ bool MediaUninstaller::uninstallVELTMedia(const UninstallProduct& product, bool&
     }
 
     std::wstring deploymentFile;
-    if (!korr::_utilGetTempFilePath(tempFolderPath, deploymentFile) ||
+    if (!runFolder.newFile(deploymentFile) ||
         !writeDeploymentFile(deploymentFile, product.deploymentXml)) {
         logger.error(L"",
                      L"Failed to save the undeploymentXML. Stopping the uninstallation process.");

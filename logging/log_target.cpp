@@ -1,5 +1,7 @@
 #include "logging/log_target.h"
 
+#include <random>
+
 #include "base/platform.h"
 #include "base/unicode.h"
 #include "logging/format.h"
@@ -73,6 +75,49 @@ std::wstring stampedVariant(const std::wstring& stamped, int n) {
     const std::wstring name =
         stamped.substr(0, stem) + L" (" + std::to_wstring(n) + L")" + stamped.substr(stem);
     return name.size() > kMaxPath ? std::wstring() : name;
+}
+
+// How many unpredictable names are tried: a collision needs a guess of 64 random bits.
+constexpr int kMaxRandomNames = 8;
+
+/// `stamped` with a random part before its extension: a name nobody can plant beforehand.
+std::wstring unpredictableVariant(const std::wstring& stamped) {
+    std::random_device random;
+    const uint64_t bits = (static_cast<uint64_t>(random()) << 32) ^ random();
+    wchar_t hex[17];
+    for (int i = 0; i < 16; ++i)
+        hex[i] = L"0123456789abcdef"[(bits >> (60 - 4 * i)) & 0xF];
+    hex[16] = L'\0';
+    const size_t dot = stamped.rfind(L'.');
+    const size_t stem =
+        (dot == std::wstring::npos || dot < lastElementStart(stamped)) ? stamped.size() : dot;
+    const std::wstring name = stamped.substr(0, stem) + L" " + hex + stamped.substr(stem);
+    return name.size() > kMaxPath ? std::wstring() : name;
+}
+
+/// The free names for a file moved or copied aside: the stamped name, its counted variants,
+/// then unpredictable ones, so that names planted beforehand never leave it without one.
+/// `take` returns true once it has the name; a failure with the name still free (no room, no
+/// right) is not one that another name would mend, and ends the search.
+template <typename Take>
+bool takeAsideName(const std::wstring& stamped, Take take) {
+    for (int n = 1; n <= kMaxStampedVariants; ++n) {
+        const std::wstring aside = stampedVariant(stamped, n);
+        if (aside.empty() || os::pathExists(aside))
+            continue;
+        if (take(aside))
+            return true;
+        if (!logfile::nameTaken(aside))
+            return false;
+    }
+    for (int n = 0; n < kMaxRandomNames; ++n) {
+        const std::wstring aside = unpredictableVariant(stamped);
+        if (!aside.empty() && take(aside))
+            return true;
+        if (!aside.empty() && !logfile::nameTaken(aside))
+            return false;
+    }
+    return false;
 }
 
 // Holds a lock for a scope when it could be taken.
@@ -223,27 +268,53 @@ bool LogTargetDefault::openFileLocked(FileHandle& handle) {
     if (!file.valid()) {
         file = logfile::createNew(filePath);
         if (!file.valid())
-            return false;
+            return createElsewhere(handle);
         logfile::appendAtEnd(file, kByteOrderMark, sizeof(kByteOrderMark));
     }
     handle = std::move(file);
     return true;
 }
 
+bool LogTargetDefault::createElsewhere(FileHandle& handle) {
+    // Something that is not ours keeps the name (put back as soon as it was moved aside, or
+    // impossible to move): the log goes under a name nobody could have planted, in the same
+    // folder, and whoever runs the program is told where.
+    const std::wstring wanted = filePath;
+    FileHandle file;
+    const bool made = takeAsideName(logfile::stampedName(filePath, logfile::localNow()),
+                                    [&](const std::wstring& other) {
+                                        file = logfile::createNew(other);
+                                        if (!file.valid())
+                                            return false;
+                                        filePath = other;
+                                        return true;
+                                    });
+    if (!made) {
+        if (!lossTold_) {
+            notice(L"No log can be written: " + wanted +
+                   L" cannot be used and no other file can be created beside it.");
+        }
+        lossTold_ = true;
+        return false;
+    }
+    logfile::appendAtEnd(file, kByteOrderMark, sizeof(kByteOrderMark));
+    handle = std::move(file);
+    notice(L"The log cannot be written to " + wanted + L"; it is written to " + filePath +
+           L" instead.");
+    return true;
+}
+
 bool LogTargetDefault::moveAsideForeignFile() {
     if (filePath.empty())
         return false;
-    const std::wstring stamped = logfile::stampedName(filePath, logfile::localNow());
-    for (int n = 1; n <= kMaxStampedVariants; ++n) {
-        const std::wstring aside = stampedVariant(stamped, n);
-        if (aside.empty() || os::pathExists(aside))
-            continue;
-        if (!logfile::renameNoReplace(filePath, aside))
-            continue;  // taken meanwhile, or by a dangling link
-        movedAsidePath = aside;
-        return true;
-    }
-    return false;
+    // A rename that fails was beaten to the name, or met a dangling link: the next one.
+    return takeAsideName(logfile::stampedName(filePath, logfile::localNow()),
+                         [&](const std::wstring& aside) {
+                             if (!logfile::renameNoReplace(filePath, aside))
+                                 return false;
+                             movedAsidePath = aside;
+                             return true;
+                         });
 }
 
 bool LogTargetDefault::open() {
@@ -261,8 +332,14 @@ bool LogTargetDefault::open() {
     if (!fileHandle.valid() && !openFile(fileHandle))
         return false;
     if (!fileLock) {
-        fileLock =
-            logfile::CrossProcessLock::create(logfile::CrossProcessLock::Kind::kMutex, fileName);
+        std::wstring whyNot;
+        fileLock = logfile::CrossProcessLock::create(logfile::CrossProcessLock::Kind::kMutex,
+                                                     fileName, &whyNot);
+        if (!fileLock) {
+            notice(L"The log's lock is refused (" + whyNot +
+                   L"): the log is written without the lock that orders the lines of runs at "
+                   L"the same time.");
+        }
     }
     lastSizeCheck = logfile::nowMs() / 1000;
     lastMessageTime = lastSizeCheck;
@@ -291,17 +368,15 @@ bool LogTargetDefault::checkSizeAndRotate() {
     fileHandle.reset();
     // The log is emptied only once a complete copy exists under a name nobody used before;
     // the emptied log starts again with its byte-order mark, so it stays a UTF-16 file.
-    // A stamped name already taken (two rotations in one second, or a file planted there)
-    // gets a counter, so the log never grows on past the limit.
-    const std::wstring stamped = logfile::stampedName(filePath, logfile::localNow());
-    for (int n = 1; n <= kMaxStampedVariants; ++n) {
-        const std::wstring copy = stampedVariant(stamped, n);
-        if (copy.empty() || os::pathExists(copy))
-            continue;
-        if (logfile::copyToNewFile(filePath, copy))
-            logfile::resetFile(filePath, kByteOrderMark, sizeof(kByteOrderMark));
-        break;
-    }
+    // A stamped name already taken (two rotations in one second, or names planted there)
+    // gets a counter, then a random part, so the log never grows on past the limit.
+    takeAsideName(logfile::stampedName(filePath, logfile::localNow()),
+                  [&](const std::wstring& copy) {
+                      if (!logfile::copyToNewFile(filePath, copy))
+                          return false;
+                      logfile::resetFile(filePath, kByteOrderMark, sizeof(kByteOrderMark));
+                      return true;
+                  });
     return openFileLocked(fileHandle);
 }
 
@@ -311,9 +386,9 @@ bool LogTargetDefault::write(LogLevel level, const wchar_t* context1, const wcha
                              int64_t timeMs) {
     if (level < threshold || format == nullptr)
         return true;
+    // Without the lock (refused, or a failed wait) the line is still written: lines of two
+    // runs may interleave then, but none is lost.
     LockScope scope(fileLock.get());
-    if (!scope.held())
-        return true;  // no lock, or a failed wait: the line is lost
     const std::wstring message =
         args != nullptr ? formatWide(format, *args, kMessageCapacity) : std::wstring(format);
     writeLine(level, context1, context2, context3, context4, tag1, tag2, message, timeMs);
@@ -326,8 +401,6 @@ bool LogTargetDefault::write(LogLevel level, const wchar_t* context1, const wcha
     if (level < threshold || format == nullptr)
         return true;
     LockScope scope(fileLock.get());
-    if (!scope.held())
-        return true;
     const std::wstring message = fromUtf8(
         args != nullptr ? formatNarrow(format, *args, kMessageCapacity) : std::string(format));
     const std::wstring wideTag1 = tag1 != nullptr ? fromUtf8(tag1) : std::wstring();
@@ -353,14 +426,19 @@ void LogTargetDefault::writeLine(LogLevel level, const wchar_t* context1, const 
         fileHandle.reset();
         openFileLocked(fileHandle);
     }
-    if (!fileHandle.valid())
-        return;
-
     // Line and line end in one write, UTF-16LE whatever the machine's byte order.
     line.text += L"\r\n";
     std::string bytes;
     appendUtf16le(bytes, line.text);
-    logfile::appendAtEnd(fileHandle, bytes.data(), bytes.size());
+    if (fileHandle.valid() && logfile::appendAtEnd(fileHandle, bytes.data(), bytes.size()))
+        return;
+    // Never silently: the first loss is told, and every one counted.
+    ++lostLines;
+    if (!lossTold_) {
+        notice(L"A line cannot be written to the log " + filePath +
+               L": lines that cannot be written are lost from here on.");
+    }
+    lossTold_ = true;
 }
 
 }  // namespace zoka

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,8 +22,10 @@ class CrossProcessLock {
 public:
     enum class Kind { kMutex, kSemaphore };
 
-    /// Creates the lock, or opens it when another process has created it; null on failure.
-    static std::unique_ptr<CrossProcessLock> create(Kind kind, const std::wstring& name);
+    /// Creates the lock, or opens it when another process has created it; null on failure,
+    /// with the reason in `whyNot` when given.
+    static std::unique_ptr<CrossProcessLock> create(Kind kind, const std::wstring& name,
+                                                    std::wstring* whyNot = nullptr);
     ~CrossProcessLock();
     CrossProcessLock(const CrossProcessLock&) = delete;
     CrossProcessLock& operator=(const CrossProcessLock&) = delete;
@@ -86,6 +89,9 @@ bool isStillNamed(const FileHandle& file, const std::wstring& path);
 /// Opens an existing regular file for writing at its end, shared with other writers. Never
 /// follows a symbolic link, and refuses a foreign file, on POSIX.
 FileHandle openForAppend(const std::wstring& path);
+
+/// True when anything, a dangling link included, has the name.
+bool nameTaken(const std::wstring& path);
 
 /// Creates a new file for writing; fails when anything, a link included, has that name.
 FileHandle createNew(const std::wstring& path);
@@ -157,7 +163,23 @@ public:
     int64_t lastSizeCheck = 0;
     int64_t lastMessageTime = 0;
 
+    /// Told, in one sentence, whatever keeps the log from being where it should be or from
+    /// holding every line (the program shows it on standard error); unset: nobody is told.
+    std::function<void(const std::wstring& text)> onNotice;
+    /// The file the log is written to now (another name than the one chosen when that one was
+    /// taken); empty when no log file is open.
+    std::wstring writtenPath() const { return fileHandle.valid() ? filePath : std::wstring(); }
+    /// Lines that could be written nowhere.
+    uint64_t lostLines = 0;
+
 private:
+    bool createElsewhere(FileHandle& handle);
+    bool lossTold_ = false;  // standard error already knows that lines go nowhere
+    void notice(const std::wstring& text) const {
+        if (onNotice)
+            onNotice(text);
+    }
+
     bool openFileLocked(FileHandle& handle);
     void writeLine(LogLevel level, const wchar_t* context1, const wchar_t* context2,
                    const wchar_t* context3, const wchar_t* context4, const wchar_t* tag1,

@@ -88,11 +88,17 @@ struct CrossProcessLock::Impl {
 CrossProcessLock::CrossProcessLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 CrossProcessLock::~CrossProcessLock() = default;
 
-std::unique_ptr<CrossProcessLock> CrossProcessLock::create(Kind, const std::wstring& name) {
+std::unique_ptr<CrossProcessLock> CrossProcessLock::create(Kind, const std::wstring& name,
+                                                           std::wstring* whyNot) {
     // The kernel drops a flock when its holder dies, so no lock is ever left abandoned.
     auto impl = std::make_unique<Impl>(name);
-    if (!impl->lock.valid())
+    if (!impl->lock.valid()) {
+        if (whyNot != nullptr) {
+            *whyNot = L"the lock folder " + fromUtf8(posix::NamedLock::lockFolder()) +
+                      L" is not this user's own private folder: another user made it";
+        }
         return nullptr;
+    }
     return std::unique_ptr<CrossProcessLock>(new CrossProcessLock(std::move(impl)));
 }
 
@@ -162,6 +168,11 @@ bool looksUtf16(const std::wstring& path) {
 
 FileHandle openForAppend(const std::wstring& path) {
     return FileHandle(openOwnRegular(path, O_WRONLY | O_APPEND).release());
+}
+
+bool nameTaken(const std::wstring& path) {
+    struct stat st;
+    return ::lstat(nativePath(path).c_str(), &st) == 0;
 }
 
 FileHandle createNew(const std::wstring& path) {

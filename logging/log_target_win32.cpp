@@ -52,7 +52,8 @@ struct CrossProcessLock::Impl {
 CrossProcessLock::CrossProcessLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 CrossProcessLock::~CrossProcessLock() = default;
 
-std::unique_ptr<CrossProcessLock> CrossProcessLock::create(Kind kind, const std::wstring& name) {
+std::unique_ptr<CrossProcessLock> CrossProcessLock::create(Kind kind, const std::wstring& name,
+                                                           std::wstring* whyNot) {
     auto impl = std::make_unique<Impl>();
     impl->kind = kind;
     if (kind == Kind::kSemaphore) {
@@ -64,8 +65,13 @@ std::unique_ptr<CrossProcessLock> CrossProcessLock::create(Kind kind, const std:
             impl->handle.reset(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str()));
         }
     }
-    if (!impl->handle)
+    if (!impl->handle) {
+        if (whyNot != nullptr) {
+            *whyNot = L"the lock " + name + L" cannot be created (error " +
+                      std::to_wstring(::GetLastError()) + L")";
+        }
         return nullptr;
+    }
     return std::unique_ptr<CrossProcessLock>(new CrossProcessLock(std::move(impl)));
 }
 
@@ -145,6 +151,10 @@ bool isStillNamed(const FileHandle& file, const std::wstring&) {
 FileHandle openForAppend(const std::wstring& path) {
     return adopt(::CreateFileW(path.c_str(), GENERIC_WRITE, kShareReadWrite, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool nameTaken(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 FileHandle createNew(const std::wstring& path) {

@@ -1,5 +1,8 @@
 #include "sysutil/temp_folder.h"
 
+#include <cwctype>
+#include <sstream>
+
 #include "base/platform.h"
 #include "logging/shared_logger.h"
 #include "support/file_utils.h"
@@ -10,46 +13,160 @@ namespace korr {
 namespace {
 
 constexpr wchar_t kModule[] = L"KorrUtilities";
+// Names the process that owns a run folder, so that a later run can tell a folder left by a
+// killed run from one still in use.
+constexpr wchar_t kMarkerName[] = L"Velkaro.owner";
+constexpr char kMarkerWord[] = "Velkaro";
+
+std::string markerText() {
+    const unsigned long pid = detail::currentProcessId();
+    uint64_t start = 0;
+    if (!detail::processStartTime(pid, start))
+        return std::string();
+    return std::string(kMarkerWord) + " " + std::to_string(pid) + " " + std::to_string(start) +
+           "\n";
+}
+
+bool parseMarker(const std::string& text, unsigned long& pid, uint64_t& start) {
+    std::istringstream in(text);
+    std::string word;
+    unsigned long long id = 0;
+    unsigned long long time = 0;
+    if (!(in >> word >> id >> time) || word != kMarkerWord || id == 0)
+        return false;
+    std::string rest;
+    if (in >> rest)
+        return false;
+    pid = static_cast<unsigned long>(id);
+    start = time;
+    return true;
+}
+
+// The name every run folder has: a 38-character registry-form GUID.
+bool isRunFolderName(const std::wstring& name) {
+    if (name.size() != 38 || name.front() != L'{' || name.back() != L'}')
+        return false;
+    for (size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash != (name[i] == L'-') || (!dash && !std::iswxdigit(name[i])))
+            return false;
+    }
+    return true;
+}
+
+std::wstring withoutTrailingSeparator(std::wstring path) {
+    while (path.size() > 1 && path.back() == zoka::os::pathSeparator())
+        path.pop_back();
+    return path;
+}
 
 }  // namespace
 
-bool _utilCreateAndGetTempFolderPath(std::wstring& folderPath) {
+RunFolder::RunFolder() = default;
+
+RunFolder::~RunFolder() {
+    std::wstring failed;
+    remove(failed);
+}
+
+bool RunFolder::create() {
     Logger& logger = getSharedLogger();
     // An unreadable temporary folder leaves the bare GUID as the attempted path; it is never
     // created relative to the current folder.
-    std::wstring path;
-    const bool haveTemp = zoka::os::getTempPath(path);
+    std::wstring temp;
+    const bool haveTemp = zoka::os::getTempPath(temp);
     if (!haveTemp)
-        path.clear();
+        temp.clear();
     std::wstring guid;
     zoka::newGuidString(guid);
-    path += guid;
-
-    if (!haveTemp || !detail::createRunFolder(path)) {
+    detail::HeldFolderPtr held;
+    const std::string marker = markerText();
+    if (haveTemp && !marker.empty())
+        held = detail::createHeldFolder(temp, guid);
+    if (held && !detail::writeNewFile(*held, kMarkerName, marker)) {
+        std::wstring failed;
+        const std::wstring made = temp + guid;
+        detail::release(held);
+        zoka::deleteDirectory(made, failed, true, false, nullptr, false);
+    }
+    if (!held) {
         logInfo(logger, kModule, L"Unable to create directoryPath at desired location:%s",
-                path.c_str());
+                (temp + guid).c_str());
         return false;
     }
-    folderPath = path;
-    return zoka::ensureFolder(folderPath);
+    path_ = temp + guid;
+    held_ = std::move(held);
+    return true;
 }
 
-bool _utilGetTempFilePath(const std::wstring& folder, std::wstring& newFilePath) {
-    Logger& logger = getSharedLogger();
-    detail::recreateVanishedFolder(folder);
-    if (!zoka::ensureFolder(folder))
+bool RunFolder::newFile(std::wstring& newFilePath) {
+    if (!held_)
         return false;
-
+    // A folder deleted under the run is made afresh under its name, exclusively; one that was
+    // replaced is never written into.
+    if (detail::isGone(path_)) {
+        const size_t cut = path_.find_last_of(zoka::os::pathSeparator());
+        detail::HeldFolderPtr again =
+            detail::createHeldFolder(path_.substr(0, cut + 1), path_.substr(cut + 1));
+        if (!again || !detail::writeNewFile(*again, kMarkerName, markerText()))
+            return false;
+        held_ = std::move(again);
+    }
+    if (!stillInPlace())
+        return false;
     std::wstring guid;
     zoka::newGuidString(guid);
-    std::wstring path = folder;
-    // A folder given with its trailing separator gets no second one.
-    if (path.empty() || path.back() != zoka::os::pathSeparator())
-        path += zoka::os::pathSeparator();
-    path += guid;
-    logDebug(logger, kModule, L"File being created is :%ls\n", path.c_str());
-    newFilePath = path;
+    if (!detail::writeNewFile(*held_, guid, std::string()))
+        return false;
+    newFilePath = path_ + zoka::os::pathSeparator() + guid;
+    logDebug(getSharedLogger(), kModule, L"File being created is :%ls\n", newFilePath.c_str());
     return true;
+}
+
+bool RunFolder::stillInPlace() const {
+    return held_ && detail::leadsTo(*held_, path_);
+}
+
+bool RunFolder::displaced() const {
+    return held_ && !detail::isGone(path_) && !detail::leadsTo(*held_, path_);
+}
+
+bool RunFolder::remove(std::wstring& failedPath) {
+    if (!held_)
+        return true;
+    // A folder put in its place by someone else is theirs: nothing in it is touched.
+    if (!stillInPlace()) {
+        held_.reset();
+        failedPath = path_;
+        return false;
+    }
+    detail::release(held_);
+    return zoka::deleteDirectory(path_, failedPath, true, false, nullptr, true);
+}
+
+std::vector<StaleRunFolder> removeStaleRunFolders() {
+    std::vector<StaleRunFolder> removed;
+    std::wstring temp;
+    if (!zoka::os::getTempPath(temp))
+        return removed;
+    const std::wstring folder = withoutTrailingSeparator(temp);
+    for (const std::wstring& name : detail::ownFolders(folder)) {
+        if (!isRunFolderName(name))
+            continue;
+        const std::wstring path = folder + zoka::os::pathSeparator() + name;
+        std::string text;
+        unsigned long pid = 0;
+        uint64_t start = 0;
+        if (!detail::readOwnFile(path, kMarkerName, 256, text) || !parseMarker(text, pid, start))
+            continue;
+        uint64_t running = 0;
+        if (detail::processStartTime(pid, running) && running == start)
+            continue;  // its owner still runs
+        std::wstring failed;
+        if (zoka::deleteDirectory(path, failed, true, false, nullptr, false))
+            removed.push_back({path, pid});
+    }
+    return removed;
 }
 
 }  // namespace korr

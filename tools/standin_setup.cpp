@@ -19,10 +19,12 @@
 //   STANDIN_MODE      exit (default) | hang (never exits) | die (POSIX: SIGKILL; Windows: the
 //                     process terminates itself with code 3, as abort() would, without a dialog)
 //                     | hangtree (starts a copy of itself that hangs, then hangs too: a setup
-//                     program with a child of its own)
+//                     program with a child of its own) | swapfolder (moves the parameter
+//                     file's folder aside to the same name + ".taken", makes a new folder under
+//                     its name, then exits 0)
 //   STANDIN_SLEEP_MS  milliseconds to sleep after writing the record, before the action
 //   STANDIN_RULES     needle=action;needle=action... The first needle found in the parameter
-//                     file's bytes (UTF-8) chooses the action: an exit code, "hang" or "die".
+//                     file's bytes (UTF-8) chooses the action: an exit code or a mode.
 //                     The last '=' of a rule separates needle and action. In the file, every
 //                     STANDIN_RULES line adds rules after those of the environment.
 //   STANDIN_UNMATCHED the action when rules are given and none matches (default: exit 97, a
@@ -52,7 +54,7 @@
 //   config_error=<text>                               one per value that was not understood
 //   rule=<needle>                                     the rule that matched, if any
 //   rule_miss=<n>                                     none of the n rules matched
-//   action=exit <code>|hang|die|hangtree              code as unsigned decimal
+//   action=exit <code>|hang|die|hangtree|swapfolder done|swapfolder failed
 //   grandchild=<process id>                           the copy that hangtree started
 //   sleep_ms=<n>
 //   record=end
@@ -63,6 +65,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -79,7 +82,7 @@ constexpr uint32_t kUnmatchedExit = 97;
 // The only argument of the copy that hangtree starts: it hangs at once, reading nothing.
 constexpr wchar_t kHangChildOption[] = L"--standin-hang-child";
 
-enum class Mode { exit, hang, die, hangtree };
+enum class Mode { exit, hang, die, hangtree, swapfolder };
 
 struct Action {
     Mode mode = Mode::exit;
@@ -186,6 +189,10 @@ bool parseAction(const std::string& text, Action& action) {
     }
     if (t == "hangtree") {
         action = Action{Mode::hangtree, 0};
+        return true;
+    }
+    if (t == "swapfolder") {
+        action = Action{Mode::swapfolder, 0};
         return true;
     }
     uint32_t code = 0;
@@ -413,6 +420,18 @@ int main(int argc, char** argv) {
                 "grandchild=" + std::to_string(standin::startChild(program, kHangChildOption)) +
                 "\n";
             break;
+        case Mode::swapfolder: {
+            // What a user who can rename entries in the temporary folder would do: the run's
+            // folder goes aside and a folder of the same name takes its place.
+            const std::filesystem::path folder = std::filesystem::path(param).parent_path();
+            std::error_code error;
+            std::filesystem::rename(folder, std::filesystem::path(folder.wstring() + L".taken"),
+                                    error);
+            if (!error)
+                std::filesystem::create_directory(folder, error);
+            record += std::string("action=swapfolder ") + (error ? "failed" : "done") + "\n";
+            break;
+        }
     }
     record += "sleep_ms=" + std::to_string(config.sleepMs) + "\n";
     record += "record=end\n";
@@ -428,6 +447,7 @@ int main(int argc, char** argv) {
         case Mode::die:
             standin::die();
         case Mode::exit:
+        case Mode::swapfolder:
             break;
     }
     standin::exitWith(action.code);

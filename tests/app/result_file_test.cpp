@@ -55,6 +55,7 @@ TEST(ResultFile, DocumentParsesBackWithEveryKindOfValue) {
     EXPECT_EQ(doc["endTime"], "2026-12-01T00:01:15Z");
     EXPECT_EQ(doc["hostName"], "\xEF\xBF\xBD");
     EXPECT_TRUE(doc["configPath"].is_null() && doc["refusal"].is_null());
+    EXPECT_TRUE(doc["logPath"].is_null());  // present, and null: no log was written
     ASSERT_EQ(doc["products"].size(), std::size(launches));
     for (size_t i = 0; i < std::size(launches); ++i) {
         EXPECT_EQ(doc["products"][i]["launchResult"], launches[i].word) << i;

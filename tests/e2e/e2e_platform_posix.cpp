@@ -24,7 +24,8 @@ bool processAlive(unsigned long pid) {
 }
 
 void openFolderToEveryone(const std::wstring& folder) {
-    ::chmod(zoka::toUtf8(folder).c_str(), 0777);
+    // Sticky, as /tmp: a folder anybody may rename entries in is refused as a temporary folder.
+    ::chmod(zoka::toUtf8(folder).c_str(), 01777);
 }
 
 X86FolderView::X86FolderView() : reason_("a 32-bit folder view exists only on 64-bit Windows") {}

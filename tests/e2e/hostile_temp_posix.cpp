@@ -1,20 +1,60 @@
 // An elevated run whose temporary folder is shared (sticky, world-writable, like /tmp) and
-// where another user (uid 65534) planted the program's log files beforehand.
+// where another user (uid 65534) planted the program's log files beforehand; temporary folders,
+// run folders, log names and lock folders that another user controls.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "base/unicode.h"
+#include "e2e/e2e_platform.h"
 #include "e2e/e2e_run.h"
 
 namespace {
 
 using e2e::Place;
 using e2e::Scene;
+using nlohmann::json;
+
+// A user that is neither root nor the attacker, for runs that must not be root's.
+constexpr unsigned kVictim = 65533;
+
+// The command, run through setpriv as `uid` (the attacker is 65534); "" when it could not run.
+std::wstring setprivProgram() {
+    return L"/usr/bin/setpriv";
+}
+std::vector<std::wstring> asUser(unsigned uid, std::vector<std::wstring> command) {
+    const std::wstring id = std::to_wstring(uid);
+    std::vector<std::wstring> args = {L"--reuid=" + id, L"--regid=" + id, L"--clear-groups"};
+    args.insert(args.end(), command.begin(), command.end());
+    return args;
+}
+int attacker(const std::string& shell) {
+    return testutil::runProcess(setprivProgram(),
+                                asUser(65534, {L"/bin/sh", L"-c", zoka::fromUtf8(shell)}))
+        .exitCode;
+}
+
+std::string quoted(const std::wstring& path) {
+    return "'" + zoka::toUtf8(path) + "'";
+}
+
+json readJson(const std::wstring& path) {
+    return json::parse(testutil::readBytes(path), nullptr, false);
+}
+
+#define REQUIRE_ROOT_AND_SETPRIV()                                  \
+    do {                                                            \
+        if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK)) \
+            GTEST_SKIP() << "needs root and setpriv";               \
+    } while (0)
 
 TEST(E2eHostileTemp, PlantedLogsAreNeitherAdoptedNorSilenceTheRun) {
     if (::geteuid() != 0)
@@ -57,6 +97,330 @@ TEST(E2eHostileTemp, PlantedLogsAreNeitherAdoptedNorSilenceTheRun) {
         }
     }
     EXPECT_EQ(movedAside, 2);
+}
+
+// A temporary folder that another user made, can write, or reaches through a link: the run
+// refuses before it logs or starts anything, and says why.
+TEST(E2eHostileTemp, ATemporaryFolderAnotherUserControlsIsRefused) {
+    REQUIRE_ROOT_AND_SETPRIV();
+    Scene scene;
+    const std::wstring root = scene.root();
+    ASSERT_EQ(0, ::chmod(zoka::toUtf8(root).c_str(), 01777));  // a shared folder, like /tmp
+    e2e::Product product;
+    product.sapCode = L"TMPD";
+    product.version = L"1";
+    product.platform = L"p";
+    scene.placeSetup(Place::Velt, {product});
+    const std::wstring config = scene.writeConfig({product});
+    ASSERT_EQ(0, ::chmod(zoka::toUtf8(config).c_str(), 0644));
+    struct Case {
+        const char* what;
+        std::wstring folder;   // the run's TMPDIR
+        std::string attack;    // run as uid 65534 first
+        std::string rootMade;  // then made by root, mode in octal ("" for none)
+        std::wstring blamed;   // the path the reason names
+        const char* reason;    // "" for a run that goes ahead
+    } cases[] = {
+        {"made by the other user", root + L"/mgr", "mkdir -m 0755 " + quoted(root + L"/mgr"), "",
+         root + L"/mgr", " belongs to another user."},
+        {"writable by others", root + L"/open", "", "0777", root + L"/open",
+         " is writable by other users."},
+        {"a link the other user planted", root + L"/link",
+         "ln -s " + quoted(scene.temp()) + " " + quoted(root + L"/link"), "", root + L"/link",
+         " is a symbolic link."},
+        {"missing, behind a link the other user planted", root + L"/link2/new",
+         "ln -s " + quoted(root + L"/target") + " " + quoted(root + L"/link2"), "",
+         root + L"/link2", " is a symbolic link."},
+        {"below a folder of the other user's", root + L"/theirs/mine",
+         "mkdir -m 0777 " + quoted(root + L"/theirs"), "0700", root + L"/theirs",
+         " belongs to another user."},
+        {"shared with the sticky bit, like /tmp", root + L"/shared", "", "1777", L"", ""},
+    };
+    ASSERT_TRUE(testutil::makeFolder(root + L"/target"));
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.attack.empty()) {
+            ASSERT_EQ(attacker(c.attack), 0);
+        }
+        if (!c.rootMade.empty()) {
+            ASSERT_EQ(0, ::mkdir(zoka::toUtf8(c.folder).c_str(), 0700));
+            ASSERT_EQ(0,
+                      ::chmod(zoka::toUtf8(c.folder).c_str(), std::stoul(c.rootMade, nullptr, 8)));
+        }
+        const std::wstring results = root + L"/results" + std::to_wstring(++n) + L".json";
+        std::vector<testutil::EnvChange> env = e2e::tempFolderEnv(c.folder);
+        env.insert(env.end(), scene.roots().env.begin(), scene.roots().env.end());
+        const testutil::RunResult run = testutil::runProcess(
+            testutil::siblingProgram(L"Velkaro"),
+            {L"--uninstallConfigPath=" + config, L"--resultFile=" + results}, {env, L"", true});
+        const json doc = readJson(results);
+        if (*c.reason == '\0') {
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+            EXPECT_EQ(doc["refusal"], nullptr);
+            EXPECT_EQ(doc["logPath"], zoka::toUtf8(c.folder + L"/Velkaro.log"));
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err,
+                  e2e::consoleText({L"The temporary folder " + c.blamed + zoka::fromUtf8(c.reason),
+                                    L"The temporary folder is not available and cannot "
+                                    L"be created."}));
+        EXPECT_EQ(doc["refusal"], "tempFolderUnavailable");
+        EXPECT_EQ(doc["logPath"], nullptr);
+        struct stat st;
+        EXPECT_NE(::lstat(zoka::toUtf8(c.folder + L"/Velkaro.log").c_str(), &st), 0);
+    }
+    EXPECT_EQ(scene.journal().size(), 1u) << "only the run in the sticky folder started anything";
+    EXPECT_TRUE(testutil::listFolder(root + L"/target").empty()) << "nothing made through a link";
+}
+
+// A setup program (root's child, standing in for anyone who can rename entries of the
+// temporary folder) moves the run folder away and puts a folder of its own in its place: no
+// later parameter file goes there, nothing more is started, and the log says why.
+TEST(E2eHostileTemp, ARunFolderReplacedDuringTheRunStartsNothingMore) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, as the program does";
+    Scene scene;
+    e2e::Product first, second;
+    first.sapCode = L"ASWAP";  // products run in key order
+    first.answer = "swapfolder";
+    second.sapCode = L"BNEXT";
+    for (e2e::Product* p : {&first, &second}) {
+        p->version = L"1";
+        p->platform = L"p";
+    }
+    scene.placeSetup(Place::Velt, {first, second});
+    const testutil::RunResult run =
+        scene.run({L"--uninstallConfigPath=" + scene.writeConfig({first, second})});
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    const auto journal = scene.journal();
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].get("action"), L"swapfolder done");
+    const std::wstring runFolder =
+        journal[0].get("param").substr(0, journal[0].get("param").rfind(L'/'));
+    const std::vector<std::wstring> log = scene.logSummary();
+    const std::wstring reason = L"ERROR The run folder " + runFolder +
+                                L" is no longer the folder this run created: no setup program is "
+                                L"started with files from it.";
+    EXPECT_NE(std::find(log.begin(), log.end(), reason), log.end());
+    EXPECT_NE(run.out.find("Uninstall failed for (BNEXT/1/p)"), std::string::npos) << run.out;
+    // What stands under the name now is not the run's: it stays, untouched.
+    EXPECT_TRUE(testutil::listFolder(runFolder).empty());
+}
+
+// Names planted in a shared temporary folder never leave a run without its log, or with a log
+// nobody can find: all the stamped names for the moment of the run and a forged log; the log's
+// name held by another user in a sticky folder (where it cannot be moved aside); nowhere to
+// write at all.
+TEST(E2eHostileLog, PlantedNamesNeverSilenceTheLog) {
+    REQUIRE_ROOT_AND_SETPRIV();
+    const std::string forged =
+        "\xFF\xFE" + testutil::utf16le(L"Ending the Velkaro Return Code (0)\r\n");
+    struct Case {
+        const char* what;
+        unsigned user;      // who runs the program
+        unsigned tempMode;  // the temporary folder's (root's)
+        bool plantStamps;
+        int exitCode;
+        const char* notice;  // the start of what standard error says ("": nothing about the log)
+        bool logInPlace;     // else under an unpredictable name, or none ("" notice of no log)
+    } cases[] = {
+        {"every stamped name and a forged log", 0, 01777, true, 1, "", true},
+        {"the log's name held in a sticky folder", kVictim, 01777, false, 1,
+         "The log cannot be written to ", false},
+        {"no place to write", kVictim, 0755, false, 1, "No log can be written: ", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        const std::wstring temp = scene.temp();
+        ASSERT_EQ(0, ::chmod(zoka::toUtf8(scene.root()).c_str(), 0755));
+        ASSERT_EQ(0, ::chmod(zoka::toUtf8(temp).c_str(), c.tempMode));
+        if (c.tempMode & 01000) {
+            ASSERT_EQ(attacker("umask 0; printf '" + std::string("\\377\\376") + "' > " +
+                               quoted(temp + L"/Velkaro.log")),
+                      0);
+            ASSERT_TRUE(testutil::writeBytes(temp + L"/forged", forged));
+            ASSERT_EQ(attacker("cat " + quoted(temp + L"/forged") + " > " +
+                               quoted(temp + L"/Velkaro.log")),
+                      0);
+            ::unlink(zoka::toUtf8(temp + L"/forged").c_str());
+        }
+        if (c.plantStamps) {
+            // Dangling links under every counted stamped name of the next seconds, in one ln.
+            std::string plant = "ln -s";
+            const time_t now = ::time(nullptr);
+            for (int s = 0; s < 6; ++s) {
+                const time_t t = now + s;
+                struct tm tm;
+                ::localtime_r(&t, &tm);
+                char stamp[64];
+                std::snprintf(stamp, sizeof(stamp), "%d-%d-%d %02d-%02d-%02d", tm.tm_mon + 1,
+                              tm.tm_mday, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+                for (int n = 1; n <= 100; ++n) {
+                    plant += " '/nonexistent/Velkaro " + std::string(stamp) +
+                             (n == 1 ? "" : " (" + std::to_string(n) + ")") + ".log'";
+                }
+            }
+            ASSERT_EQ(attacker(plant + " " + quoted(temp)), 0);
+        }
+        // A configuration that is missing: every run is refused after its log is open.
+        const std::wstring results = scene.path(L"results.json");
+        std::vector<std::wstring> args = {L"--uninstallConfigPath=" + scene.path(L"none.xml"),
+                                          L"--resultFile=" + results};
+        std::wstring program = testutil::siblingProgram(L"Velkaro");
+        if (c.user != 0) {
+            args.insert(args.begin(), program);
+            args = asUser(c.user, args);
+            program = setprivProgram();
+            ASSERT_EQ(0, ::chmod(zoka::toUtf8(scene.root()).c_str(), 01777));
+        }
+        const testutil::RunResult run =
+            testutil::runProcess(program, args, {scene.environment(), L"", true});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const json doc = readJson(results);
+        ASSERT_TRUE(doc.is_object()) << run.err;
+        EXPECT_EQ(run.err.find("cannot be written") != std::string::npos ||
+                      run.err.find("No log") != std::string::npos,
+                  *c.notice != '\0')
+            << run.err;
+        if (*c.notice != '\0') {
+            EXPECT_EQ(run.err.rfind(c.notice, 0), 0u) << run.err;
+        }
+        // Whatever the attacker left is as they left it; they hold no line of the run.
+        if (c.tempMode & 01000) {
+            const std::vector<std::wstring> entries = scene.tempEntries();
+            EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                                    [&](const std::wstring& e) {
+                                        return testutil::readBytes(temp + L"/" + e) == forged;
+                                    }),
+                      1);
+        }
+        if (c.tempMode == 0755) {
+            EXPECT_EQ(doc["logPath"], nullptr);
+            continue;
+        }
+        ASSERT_TRUE(doc["logPath"].is_string());
+        const std::wstring logPath = zoka::fromUtf8(doc["logPath"].get<std::string>());
+        EXPECT_EQ(logPath == temp + L"/Velkaro.log", c.logInPlace) << zoka::toUtf8(logPath);
+        if (!c.logInPlace) {
+            EXPECT_NE(run.err.find(zoka::toUtf8(logPath)), std::string::npos) << run.err;
+        }
+        struct stat st;
+        ASSERT_EQ(0, ::lstat(zoka::toUtf8(logPath).c_str(), &st));
+        EXPECT_EQ(st.st_uid, c.user);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        const std::string bytes = testutil::readBytes(logPath);
+        EXPECT_NE(bytes.find(testutil::utf16le(L"Launching the Velkaro...")), std::string::npos);
+        EXPECT_NE(bytes.find(testutil::utf16le(L"Ending the Velkaro Return Code (1)")),
+                  std::string::npos);
+    }
+}
+
+// A user's own lock folder in /tmp made by another user beforehand: refused, said, and the run
+// still logs. In a private mount namespace with a /tmp of its own.
+TEST(E2eHostileLog, ALockFolderAnotherUserMadeIsRefusedAndTheRunStillLogs) {
+    REQUIRE_ROOT_AND_SETPRIV();
+    if (::access("/usr/bin/unshare", X_OK) != 0)
+        GTEST_SKIP() << "needs unshare (util-linux)";
+    const std::string victim = std::to_string(kVictim);
+    const std::string setpriv =
+        "setpriv --reuid=" + victim + " --regid=" + victim + " --clear-groups ";
+    const std::string script =
+        "mount --make-rprivate / && mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 90\n"
+        "setpriv --reuid=65534 --regid=65534 --clear-groups mkdir -m 0700 /tmp/velkaro-" +
+        victim + " || exit 91\n" + setpriv + "env TMPDIR=/tmp '" +
+        zoka::toUtf8(testutil::siblingProgram(L"Velkaro")) +
+        "' --uninstallConfigPath=/tmp/none.xml >/dev/null 2>/tmp/err\n"
+        "echo \"exit=$?\"; cat /tmp/err; echo '--log--'; od -An -c /tmp/Velkaro.log | tr -d ' "
+        "\\n'\n";
+    const testutil::RunResult run = testutil::runProcess(
+        L"/usr/bin/unshare", {L"-m", L"/bin/sh", L"-c", zoka::fromUtf8(script)}, {{}, L"", true});
+    if (run.exitCode == 90)
+        GTEST_SKIP() << "no private mount namespace here: " << run.err;
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(
+        run.out.rfind("exit=1\nThe log's lock is refused (the lock folder /tmp/velkaro-" + victim +
+                          " is not this user's own private folder: another user "
+                          "made it): the log is written without the lock",
+                      0),
+        0u)
+        << run.out;
+    // od shows the UTF-16 text as characters with "\0" between them.
+    const std::string log = run.out.substr(run.out.find("--log--"));
+    std::string text;
+    for (const char ch : std::string("Launching")) {
+        text += ch;
+        text += "\\0";
+    }
+    EXPECT_NE(log.find(text), std::string::npos) << log;
+}
+
+// A run killed while its setup program works leaves its run folder behind; the next run
+// removes it and says so, and leaves the folder of a run that still goes on alone.
+TEST(E2eRunFolders, AKilledRunsFolderGoesAtTheNextStartALiveOnesStays) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, as the program does";
+    Scene scene;
+    e2e::Product hanging;
+    hanging.sapCode = L"KILL";
+    hanging.version = L"1";
+    hanging.platform = L"p";
+    hanging.answer = "hang";
+    scene.placeSetup(Place::Velt, {hanging});
+    testutil::ChildProcess killed;
+    ASSERT_TRUE(scene.start(killed, {L"--uninstallConfigPath=" + scene.writeConfig({hanging})}));
+    unsigned long setupPid = 0;
+    for (int i = 0; i < 600 && setupPid == 0; ++i) {
+        const auto records = scene.journal();
+        if (!records.empty())
+            setupPid = std::stoul("0" + zoka::toUtf8(records[0].get("pid")));
+        else
+            ::usleep(50000);
+    }
+    ASSERT_NE(setupPid, 0u);
+    const std::wstring param = scene.journal()[0].get("param");
+    const std::wstring stale = param.substr(0, param.rfind(L'/'));
+    killed.kill();
+    killed.wait();
+    e2e::killProcessId(setupPid);
+    for (int i = 0; i < 200 && e2e::processAlive(setupPid); ++i)
+        ::usleep(50000);
+
+    // A folder of a run that is still alive: this test process, with its real start time.
+    const std::wstring live = scene.temp() + L"/{20000000-0000-4000-8000-000000000001}";
+    ASSERT_TRUE(testutil::makeFolder(live));
+    std::string stat = testutil::readBytes(L"/proc/self/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22; ++i)
+        fields >> field;
+    ASSERT_TRUE(testutil::writeBytes(live + L"/Velkaro.owner",
+                                     "Velkaro " + std::to_string(::getpid()) + " " + field + "\n"));
+
+    e2e::Product next = hanging;
+    next.sapCode = L"NEXT";
+    next.answer = "0";
+    scene.placeSetup(Place::Velt, {next});
+    const testutil::RunResult run =
+        scene.run({L"--uninstallConfigPath=" + scene.writeConfig({next}, L"next.xml")});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::vector<std::wstring> log = scene.logSummary();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [&](const std::wstring& line) {
+                                return line.rfind(L"INFO Removed the run folder ", 0) == 0;
+                            }),
+              1);
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [&](const std::wstring& line) {
+                               return line.rfind(L"INFO Removed the run folder " + stale + L" ",
+                                                 0) == 0;
+                           }),
+              log.end());
+    struct stat st;
+    EXPECT_NE(::lstat(zoka::toUtf8(stale).c_str(), &st), 0);
+    EXPECT_EQ(::lstat(zoka::toUtf8(live).c_str(), &st), 0);
 }
 
 }  // namespace

@@ -669,6 +669,11 @@ TEST(E2eUnattended, SetupTimeoutEndsTheTreeAndTheRunGoesOn) {
     EXPECT_EQ(doc["exitCode"], 2);
     EXPECT_TRUE(doc["refusal"].is_null());
     EXPECT_EQ(doc["configPath"], utf8(config));
+    ASSERT_TRUE(doc["logPath"].is_string());
+    const std::string logPath = doc["logPath"];
+    // The log the scene reads, whatever form of the folder's path the platform gives.
+    EXPECT_EQ(testutil::readBytes(zoka::fromUtf8(logPath)),
+              testutil::readBytes(scene.temp() + zoka::os::pathSeparator() + L"Velkaro.log"));
     EXPECT_EQ(doc["setupPrograms"]["VELT"], utf8(setup));
     EXPECT_TRUE(doc["setupPrograms"]["QX"].is_null());
     // SapCode, outcome, exit code, launch result, timed out.

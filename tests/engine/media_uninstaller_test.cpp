@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -99,8 +100,8 @@ TEST(SetupLocations, FindsTheCandidatesInOrder) {
                               : std::string(c.expectedQx) == "core" ? setup.qxCorePath()
                                                                     : L"";
             EXPECT_EQ(media.qxSetupPath, qx);
-            EXPECT_TRUE(media.tempFolderPath.empty());
-            EXPECT_FALSE(media.tempFolderCreated);
+            EXPECT_TRUE(media.runFolder.path().empty());
+            EXPECT_FALSE(media.runFolder.created());
         }
         std::vector<std::wstring> expected;
         if (c.info)
@@ -127,8 +128,8 @@ struct Removal {
             MediaUninstaller media;
             result = velt ? media.uninstallVELTMedia(product, foundOnSystem)
                           : media.uninstallQXMedia(product, foundOnSystem);
-            runFolder = media.tempFolderPath;
-            created = media.tempFolderCreated;
+            runFolder = media.runFolder.path();
+            created = media.runFolder.created();
         }
         lines = log.lines;
         records = setup.records();
@@ -317,10 +318,10 @@ TEST(Removal, TwoProductsShareOneRunFolderWithTwoFiles) {
         EXPECT_EQ(media.qxSetupPath, setup.qxCorePath());
         bool found = true;
         EXPECT_TRUE(media.uninstallVELTMedia(veltProduct(L"V1", L""), found));
-        runFolder = media.tempFolderPath;
+        runFolder = media.runFolder.path();
         EXPECT_TRUE(media.uninstallVELTMedia(veltProduct(L"V2", L"<Deployment/>"), found));
         EXPECT_TRUE(media.uninstallQXMedia(qxProduct(L"Q1", L"w", L"1"), found));
-        EXPECT_EQ(media.tempFolderPath, runFolder);
+        EXPECT_EQ(media.runFolder.path(), runFolder);
         EXPECT_TRUE(zoka::os::isDirectory(runFolder));
     }
     auto records = setup.records();
@@ -351,7 +352,7 @@ TEST(Removal, LaunchFailuresAreFailures) {
         const char* mode;
         std::wstring message;
         bool result;
-        bool runFolderGone = false;  // the parameter file cannot be written
+        bool runFolderGone = false;  // renamed away and replaced before the file is written
     };
     auto vanish = [](SetupPrograms& s, const std::wstring& path) { s.uninstall(path); };
     auto noExec = [](SetupPrograms&, const std::wstring& path) {
@@ -381,10 +382,12 @@ TEST(Removal, LaunchFailuresAreFailures) {
          posix ? L"Failed to get the return code of the QXPIM Setup process." + stop
                : L"The QXPIM Setup Process return code is (3)." + stop,
          false},
-        {"VELT parameter file unwritable", true, false, keep, "exit",
-         L"Failed to save the undeploymentXML. " + stop, false, true},
-        {"QX parameter file unwritable", false, false, keep, "exit",
-         L"Failed to uninstall QX media (Q, 1), failed to save product XML param ...", false, true},
+        // Windows keeps a held folder from being renamed.
+        {"VELT run folder replaced", true, true, keep, "exit",
+         L"Failed to uninstall VELT media (V, 7.1), failure in getting temp folder path ...", false,
+         true},
+        {"QX run folder replaced", false, true, keep, "exit",
+         L"Failed to uninstall QX media (Q, 1), library not initialized properly ...", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -397,17 +400,22 @@ TEST(Removal, LaunchFailuresAreFailures) {
         testutil::TempFolderOverride temp(setup.tempFolder());
         configtest::LogCapture log;
         bool found = true;
+        std::vector<std::wstring> expected;
         {
             MediaUninstaller media;
             ASSERT_EQ(c.velt ? media.veltSetupPath : media.qxSetupPath, path);
             c.spoil(setup, path);
             if (c.runFolderGone) {
-                // A run folder that cannot exist: its parent is a file.
-                const std::wstring parent =
-                    setup.tempFolder() + zoka::os::pathSeparator() + L"file";
-                ASSERT_TRUE(testutil::writeBytes(parent, "x"));
-                media.tempFolderPath = parent + zoka::os::pathSeparator() + L"run";
+                ASSERT_TRUE(media.ensureTempFolder());
+                const std::wstring run = media.runFolder.path();
+                ASSERT_EQ(0, std::rename(zoka::toUtf8(run).c_str(),
+                                         zoka::toUtf8(run + L".away").c_str()));
+                ASSERT_TRUE(testutil::makeFolder(run));
+                expected.push_back(L"The run folder " + run +
+                                   L" is no longer the folder this run created: no setup program "
+                                   L"is started with files from it.");
             }
+            expected.push_back(c.message);
             UninstallProduct product =
                 c.velt ? veltProduct(L"V", L"<Deployment/>") : qxProduct(L"Q", L"w", L"1");
             bool result = c.velt ? media.uninstallVELTMedia(product, found)
@@ -416,8 +424,12 @@ TEST(Removal, LaunchFailuresAreFailures) {
         }
         EXPECT_TRUE(found);
         auto errors = log.messagesAt(zoka::LEVEL_ERROR);
-        EXPECT_EQ(errors, std::vector<std::wstring>{c.message});
-        EXPECT_EQ(setup.tempLeftovers().size(), c.runFolderGone ? 1u : 0u);
+        EXPECT_EQ(errors, expected);
+        // A folder that took the run folder's place is not the run's to delete.
+        EXPECT_EQ(setup.tempLeftovers().size(), c.runFolderGone ? 2u : 0u);
+        if (c.runFolderGone) {
+            EXPECT_TRUE(setup.records().empty()) << "nothing is started with its files";
+        }
     }
 }
 
@@ -435,11 +447,11 @@ TEST(Removal, UnusableTemporaryFolderFailsEachProductAndIsRetried) {
         MediaUninstaller media;
         bool found = true;
         EXPECT_FALSE(media.uninstallVELTMedia(veltProduct(L"V%s", L"<D/>"), found));
-        EXPECT_TRUE(media.tempFolderPath.empty());
+        EXPECT_TRUE(media.runFolder.path().empty());
         EXPECT_FALSE(media.uninstallQXMedia(qxProduct(L"Q", L"w", L"2%d"), found));
         EXPECT_TRUE(found);
-        EXPECT_TRUE(media.tempFolderPath.empty());
-        EXPECT_FALSE(media.tempFolderCreated);
+        EXPECT_TRUE(media.runFolder.path().empty());
+        EXPECT_FALSE(media.runFolder.created());
     }
     std::vector<std::wstring> expected{
         L"Failed to uninstall VELT media (V%s, 7.1), failure in getting temp folder path ...",
@@ -451,34 +463,40 @@ TEST(Removal, UnusableTemporaryFolderFailsEachProductAndIsRetried) {
 }
 
 TEST(Removal, FolderThatCannotBeDeletedIsReportedAtWarn) {
+    if (!testutil::isPosix())
+        GTEST_SKIP() << "a held run folder cannot be replaced on Windows";
     testutil::ScratchDir dir(L"undeletable");
-    // A "run folder" that is in fact a file cannot be removed as a folder.
-    testutil::writeBytes(dir.file(L"run"), "x");
+    testutil::TempFolderOverride temp(dir.path());
     configtest::LogCapture log;
+    std::wstring run;
     {
         MediaUninstaller media;
-        media.tempFolderPath = dir.file(L"run");
-        media.tempFolderCreated = true;
-        EXPECT_TRUE(media.ensureTempFolder()) << "a set path counts as ready";
+        ASSERT_TRUE(media.ensureTempFolder());
+        run = media.runFolder.path();
+        // Replaced by a file: what stands there now is not the run's to delete.
+        ASSERT_EQ(0,
+                  std::rename(zoka::toUtf8(run).c_str(), zoka::toUtf8(dir.file(L"away")).c_str()));
+        testutil::writeBytes(run, "x");
     }
     ASSERT_EQ(log.messagesAt(zoka::LEVEL_WARN).size(), 1u);
     EXPECT_EQ(log.messagesAt(zoka::LEVEL_WARN)[0],
-              L"Failed to delete temp file (" + dir.file(L"run") + L") ...");
+              L"Failed to delete temp file (" + run + L") ...");
     for (const auto& line : log.lines)
         if (line.level == zoka::LEVEL_WARN) {
             EXPECT_EQ(line.tag1, L"Velkaro");
         }
-    EXPECT_TRUE(zoka::os::pathExists(dir.file(L"run")));
+    EXPECT_EQ(testutil::readBytes(run), "x");
 }
 
 TEST(Removal, RunFolderIsLeftAloneWhenNotCreatedByThisRun) {
     testutil::ScratchDir dir(L"notours");
+    testutil::TempFolderOverride temp(dir.path());
+    testutil::writeBytes(dir.file(L"kept"), "x");
     {
         MediaUninstaller media;
-        media.tempFolderPath = dir.path();
-        media.tempFolderCreated = false;
+        EXPECT_FALSE(media.runFolder.created());
     }
-    EXPECT_TRUE(zoka::os::isDirectory(dir.path()));
+    EXPECT_EQ(testutil::listFolder(dir.path()), std::vector<std::wstring>{L"kept"});
 }
 
 }  // namespace

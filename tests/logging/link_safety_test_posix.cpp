@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <functional>
@@ -165,6 +166,90 @@ TEST(LogTargetPosixTest, RotationAndMovingAsideNeverFollowALinkAtTheStampedName)
         }
     }
     EXPECT_EQ(1, copies);
+}
+
+// Every counted stamped name of the moment taken (another user's dangling links): the copy of a
+// rotation and a file moved aside take a name with a random part, so the log neither grows past
+// its limit nor stays in someone else's file.
+TEST(LogTargetPosixTest, AllStampedNamesTakenLeaveAnUnpredictableName) {
+    testutil::ScratchDir dir(L"allstamps");
+    const std::wstring big = dir.file(L"big.log");
+    const std::wstring foreign = dir.file(L"foreign.log");
+    const std::string bigContent =
+        "\xFF\xFE" + std::string(static_cast<size_t>(LogTargetDefault::kRotateSize) - 2, 'b');
+    ASSERT_TRUE(testutil::writeBytes(big, bigContent));
+    ASSERT_EQ(0, ::chmod(native(big).c_str(), 0600));
+    ASSERT_TRUE(testutil::writeBytes(foreign, "not utf-16"));
+    const int64_t now = zoka::logfile::nowMs() / 1000;
+    std::vector<std::wstring> planted;
+    for (int64_t s = now - 1; s <= now + 5; ++s) {
+        zoka::logfile::LocalTime t;
+        ASSERT_TRUE(zoka::logfile::toLocalTime(s, t));
+        for (const std::wstring& path : {big, foreign}) {
+            const std::wstring stamped = zoka::logfile::stampedName(path, t);
+            for (int n = 1; n <= 100; ++n) {
+                std::wstring name = stamped;
+                if (n > 1)
+                    name.insert(name.size() - 4, L" (" + std::to_wstring(n) + L")");
+                ASSERT_EQ(0, ::symlink("/nonexistent", native(name).c_str()));
+                planted.push_back(name.substr(dir.path().size() + 1));
+            }
+        }
+    }
+    LogTargetDefault rotating(L"posix-allstamps");
+    ASSERT_TRUE(rotating.setFile(L"big.log", dir.path().c_str()));
+    ASSERT_TRUE(rotating.open());
+    LogTargetDefault moving(L"posix-allstamps");
+    ASSERT_TRUE(moving.setFile(L"foreign.log", dir.path().c_str()));
+    EXPECT_EQ("not utf-16", testutil::readBytes(moving.movedAsidePath));
+    EXPECT_EQ("\xFF\xFE", testutil::readBytes(big)) << "rotated, not left to grow";
+    EXPECT_EQ("\xFF\xFE", testutil::readBytes(foreign));
+    std::vector<std::wstring> made;
+    for (const std::wstring& entry : testutil::listFolder(dir.path())) {
+        if (entry != L"big.log" && entry != L"foreign.log" &&
+            std::find(planted.begin(), planted.end(), entry) == planted.end())
+            made.push_back(entry);
+    }
+    ASSERT_EQ(made.size(), 2u);
+    for (const std::wstring& entry : made) {
+        SCOPED_TRACE(native(entry));
+        // "<name> <stamp> <16 hexadecimal digits>.log"
+        const size_t blank = entry.rfind(L' ');
+        ASSERT_NE(blank, std::wstring::npos);
+        const std::wstring random = entry.substr(blank + 1, entry.size() - blank - 5);
+        EXPECT_EQ(random.size(), 16u);
+        EXPECT_EQ(random.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+        EXPECT_EQ(testutil::readBytes(dir.file(entry)),
+                  entry.rfind(L"big ", 0) == 0 ? bigContent : "not utf-16");
+    }
+}
+
+// Lines the file refuses (a full disk) are never lost silently: the first is told, every one
+// counted, and a line that fits again is written.
+TEST(LogTargetPosixTest, LinesThatCannotBeWrittenAreToldOnceAndCounted) {
+    testutil::ScratchDir dir(L"lost");
+    LogTargetDefault target(L"posix-lost");
+    std::vector<std::wstring> notices;
+    target.onNotice = [&](const std::wstring& text) { notices.push_back(text); };
+    ASSERT_TRUE(target.setFile(L"lost.log", dir.path().c_str()));
+    ASSERT_TRUE(target.open());
+    va_list* none = nullptr;
+    const auto line = [&](const wchar_t* text) {
+        target.write(zoka::LEVEL_INFO, L"", L"", L"", L"", L"", L"", text, none, 0);
+    };
+    withFileSizeLimit(2, [&] {
+        for (const wchar_t* text : {L"one", L"two", L"three"})
+            line(text);
+        return true;
+    });
+    line(L"after");
+    EXPECT_EQ(target.lostLines, 3u);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], L"A line cannot be written to the log " + dir.file(L"lost.log") +
+                              L": lines that cannot be written are lost from here on.");
+    const std::string bytes = testutil::readBytes(dir.file(L"lost.log"));
+    EXPECT_EQ(bytes.find(testutil::utf16le(L"one")), std::string::npos);
+    EXPECT_NE(bytes.find(testutil::utf16le(L"after")), std::string::npos);
 }
 
 // A temporary-folder cleaner deletes or replaces the log while it is open: the next line goes

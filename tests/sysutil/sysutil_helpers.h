@@ -20,6 +20,9 @@ unsigned modeOf(const std::wstring& path);
 bool makeSymlink(const std::wstring& target, const std::wstring& link);
 /// POSIX: hands a path to another user (root only); false on Windows.
 bool giveAway(const std::wstring& path, unsigned uid);
+/// Windows: the folder's access list in SDDL ("D:P(A;OICI;FA;;;S-1-5-...)..."), and the
+/// running account's SID in `user`; empty on POSIX or on failure.
+std::wstring accessList(const std::wstring& path, std::wstring& user);
 /// POSIX: removes the lock file that stands for a named object; nothing on Windows.
 void removeLockFile(const std::wstring& objectName);
 

@@ -39,4 +39,8 @@ void removeLockFile(const std::wstring& objectName) {
     ::unlink(zoka::posix::NamedLock::lockFilePath(objectName).c_str());
 }
 
+std::wstring accessList(const std::wstring&, std::wstring&) {
+    return L"";
+}
+
 }  // namespace sysutiltest
