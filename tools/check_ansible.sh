@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Linux playbook (deploy/ansible/velkaro_linux.yml) as CI checks it: run against this machine
-# (local connection) on three stand-in hosts, each with its own temporary folder, program-files
+# (local connection) on four stand-in hosts, each with its own temporary folder, program-files
 # roots with stand-in setup programs, and configuration. A manager must see success on the first,
-# a failed removal (exit 2) on the second and a refusal (exit 1, a misspelt root element) on the
-# third, with each host's log and results file fetched. Expects build/native/bin to hold Velkaro and standin_setup.
+# a failed removal (exit 2) on the second, a refusal (exit 1, a misspelt root element) on the
+# third and a run stopped by SIGTERM on the fourth, with each host's log and results file fetched. Expects build/native/bin to hold Velkaro and standin_setup.
 # KEEP=1 keeps the work folder (inventory, fetched logs, ansible.txt) for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +24,7 @@ config() {  # root products
         "$1" "$2" "$1"
 }
 
-hosts=(success failure refused)
+hosts=(success failure refused stopped)
 {
     echo "all:"
     echo "  vars: {ansible_connection: local, ansible_python_interpreter: /usr/bin/python3,"
@@ -45,10 +45,25 @@ for host in "${hosts[@]}"; do
         success) config ZephUninstallXML "$(product GONE)$(product NONE)" ;;
         failure) config ZephUninstallXML "$(product GONE)$(product BAD)" ;;
         refused) config ZephUninstalXML "$(product GONE)" ;;
+        stopped) config ZephUninstallXML "$(product GONE)$(product NONE)" ;;
     esac >"$h/config.xml"
+    program=$bin/Velkaro
+    if [ "$host" = stopped ]; then
+        # The setup program takes two seconds; Velkaro gets SIGTERM as soon as it has started it.
+        echo "STANDIN_SLEEP_MS=2000" >>"$setup/Setup.exe.cfg"
+        program=$h/velkaro-stopped.sh
+        cat >"$program" <<WRAPPER
+#!/bin/sh
+"$bin/Velkaro" "\$@" & pid=\$!
+while [ ! -s "$h/journal.txt" ] && kill -0 \$pid 2>/dev/null; do sleep 0.05; done
+kill -TERM \$pid 2>/dev/null
+wait \$pid
+WRAPPER
+    fi
     cat >>"$work/inventory.yml" <<HOST
     $host-host:
       velkaro_config: '$h/config.xml'
+      velkaro_program: '$program'
       velkaro_dir: '$h/install'
       velkaro_result_file: '$h/results.json'
       velkaro_env: {TMPDIR: '$h/temp', CommonProgramFiles: '$h/common', ProgramFiles: '$h/programs'}
@@ -69,13 +84,15 @@ show() { cat "$work/ansible.txt" >&2; fail "$*"; }
 if [ "$(id -u)" -eq 0 ]; then
     expect=(success-host:0:"exit code 0: success":0/None
         failure-host:1:"exit code 2: at least one removal failed":2/None
-        refused-host:1:"exit code 1: refused, nothing removed":1/configUnloadable)
+        refused-host:1:"exit code 1: refused, nothing removed":1/configUnloadable
+        stopped-host:1:"exit code 2: stopped (SIGTERM)":2/None)
 else
     # Velkaro refuses every run without root: all three hosts report the refusal.
     echo "ansible check: not root, so every host is expected to be refused (exit 1)"
     expect=(success-host:1:"exit code 1: refused":1/notAdministrator
         failure-host:1:"exit code 1: refused":1/notAdministrator
-        refused-host:1:"exit code 1: refused":1/notAdministrator)
+        refused-host:1:"exit code 1: refused":1/notAdministrator
+        stopped-host:1:"exit code 1: refused":1/notAdministrator)
 fi
 [ "$code" -eq 2 ] || show "ansible-playbook ended with $code, not 2 (some hosts failed)"
 for e in "${expect[@]}"; do
@@ -92,4 +109,4 @@ print("%s/%s" % (d["exitCode"], d["refusal"]))' "$work/fetched/$host/results.jso
     [ "$got" = "$results" ] || show "$host: results file says $got, not $results"
 done
 [ ! -e "$work/refused/journal.txt" ] || show "the refused host started a setup program"
-echo "ansible: success, failure (exit 2) and refusal (exit 1) reported as expected, with their results files"
+echo "ansible: success, failure (exit 2), refusal (exit 1) and stop reported as expected, with their results files"

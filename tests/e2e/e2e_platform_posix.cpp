@@ -24,7 +24,7 @@ bool processAlive(unsigned long pid) {
 }
 
 void openFolderToEveryone(const std::wstring& folder) {
-    ::chmod(zoka::toUtf8(folder).c_str(), 0777);
+    ::chmod(zoka::toUtf8(folder).c_str(), 01777);
 }
 
 X86FolderView::X86FolderView() : reason_("a 32-bit folder view exists only on 64-bit Windows") {}
