@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <initializer_list>
 
 #include "base/unicode.h"
 #include "sysutil/stop_request.h"
@@ -27,17 +26,22 @@ std::atomic<int> publishedNotice{-1};
 
 constexpr char kDefaultNotice[] = "no further product will be started.";
 
-const char* signalName(int signo) {
-    switch (signo) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGTERM:
-            return "SIGTERM";
-        case SIGHUP:
-            return "SIGHUP";
-        default:
-            return "";
+// The stop signals and their names, narrow for the handler and wide for the run.
+struct SignalName {
+    int signo;
+    const char* text;
+    const wchar_t* wideText;
+};
+constexpr SignalName kSignalNames[] = {
+    {SIGINT, "SIGINT", L"SIGINT"}, {SIGTERM, "SIGTERM", L"SIGTERM"}, {SIGHUP, "SIGHUP", L"SIGHUP"}};
+constexpr SignalName kNoName = {0, "", L""};
+
+const SignalName& signalName(int signo) {
+    for (const SignalName& name : kSignalNames) {
+        if (name.signo == signo)
+            return name;
     }
+    return kNoName;
 }
 
 // Async-signal-safe: write(2) only, with SIGPIPE held back so that a console reader that went
@@ -50,7 +54,7 @@ void writeNotice(int signo) {
     const bool wasPending = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
     const bool blocked = ::sigprocmask(SIG_BLOCK, &pipeSet, &oldSet) == 0;
     const int notice = publishedNotice.load();
-    const char* name = signalName(signo);
+    const char* name = signalName(signo).text;
     const char* pieces[] = {"Stop requested (", name,
                             "): ", notice >= 0 ? notices[notice].text : kDefaultNotice, "\n"};
     bool broken = false;
@@ -99,7 +103,8 @@ bool installStopHandlers() {
         bool ok = true;
         sigset_t handled;
         sigemptyset(&handled);
-        for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const SignalName& name : kSignalNames) {
+            const int signo = name.signo;
             // A signal the parent chose to ignore (nohup, a background job) stays ignored.
             struct sigaction previous = {};
             if (::sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
@@ -120,16 +125,7 @@ int stopRequestCount() {
 }
 
 const wchar_t* stopRequestName() {
-    switch (firstSignal.load()) {
-        case SIGINT:
-            return L"SIGINT";
-        case SIGTERM:
-            return L"SIGTERM";
-        case SIGHUP:
-            return L"SIGHUP";
-        default:
-            return L"";
-    }
+    return signalName(firstSignal.load()).wideText;
 }
 
 void clearStopRequests() {
