@@ -68,4 +68,23 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
     return true;
 }
 
+namespace {
+
+bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+    // No access asked for: only the identity is read, whoever holds the file open.
+    zoka::win32::UniqueHandle file(
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && ::GetFileInformationByHandle(file.get(), &info) != 0;
+}
+
+}  // namespace
+
+bool sameExistingFile(const std::wstring& path, const std::wstring& other) {
+    BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+    return fileIdentity(path, a) && fileIdentity(other, b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace velkaro

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "app/atomic_file.h"
 #include "app/dry_run.h"
 #include "app/option_parser.h"
 #include "app/program.h"
@@ -14,6 +15,7 @@
 #include "logging/logger.h"
 #include "logging/registry.h"
 #include "support/console.h"
+#include "support/xml_parser.h"
 #include "sysutil/admin.h"
 #include "sysutil/lock.h"
 #include "sysutil/stop_request.h"
@@ -45,11 +47,15 @@ void closingBanner(zoka::Logger& logger, int returnCode) {
 /// What the options and the run leave for the results file.
 struct RunState {
     RunRecord record;
-    std::wstring resultFile;  ///< empty: none asked for
-    uint32_t setupTimeoutSeconds = 0;
+    std::wstring resultFile;  ///< empty: none asked for, or refused at the start
+    std::wstring configPath;  ///< the two files the results file must never replace
+    std::wstring logPath;
+    bool strict = false;
+    bool usageShown = false;  ///< asked for help: no exit line
 };
 
 constexpr wchar_t kResultFileOption[] = L"--resultFile=";
+constexpr wchar_t kConfigPathOption[] = L"--uninstallConfigPath=";
 
 /// The words joined for the log, each quoted when it holds a blank or is empty.
 std::wstring commandLineText(const std::vector<std::wstring>& words) {
@@ -65,21 +71,46 @@ std::wstring commandLineText(const std::vector<std::wstring>& words) {
     return text;
 }
 
-/// The last "--resultFile=" word, for a refusal that comes before the options are parsed.
-std::wstring resultFileWord(const std::vector<std::wstring>& words) {
-    std::wstring path;
-    const size_t prefix = std::char_traits<wchar_t>::length(kResultFileOption);
+/// The value of the last word with this option's prefix, for a refusal that comes before the
+/// options are parsed.
+std::wstring lastOptionValue(const std::vector<std::wstring>& words, const wchar_t* option) {
+    std::wstring value;
+    const size_t prefix = std::char_traits<wchar_t>::length(option);
     for (size_t i = 1; i < words.size(); ++i) {
-        if (words[i].compare(0, prefix, kResultFileOption) == 0)
-            path = words[i].substr(prefix);
+        if (words[i].compare(0, prefix, option) == 0)
+            value = words[i].substr(prefix);
     }
-    return path;
+    return value;
 }
 
-/// Writes the results file; a failure is reported but changes no exit code.
-void writeResults(zoka::Logger* logger, const std::wstring& path, const RunRecord& record) {
+/// The configuration beside the executable when none is named.
+std::wstring defaultConfigPath() {
+    std::wstring folder;
+    if (!getExecutableFolder(folder))
+        return std::wstring();
+    return folder + zoka::os::pathSeparator() + kDefaultConfigFileName;
+}
+
+bool writeResults(const RunState& state, std::wstring& error) {
+    const std::wstring& path = state.resultFile;
+    const struct {
+        const std::wstring& file;
+        const wchar_t* what;
+    } kept[] = {{state.configPath, L"the configuration"}, {state.logPath, L"the log"}};
+    for (const auto& other : kept) {
+        if (!other.file.empty() && (path == other.file || sameExistingFile(path, other.file))) {
+            error = std::wstring(L"it names ") + other.what + L" (" + other.file + L")";
+            return false;
+        }
+    }
+    return writeResultFile(path, state.record, error);
+}
+
+/// Writes the results file at the end; a failure is reported but changes no exit code.
+void finishResults(zoka::Logger* logger, const RunState& state) {
+    const std::wstring& path = state.resultFile;
     std::wstring error;
-    if (writeResultFile(path, record, error)) {
+    if (writeResults(state, error)) {
         if (logger != nullptr)
             logger->info(L"Results written to %s", path.c_str());
         return;
@@ -87,6 +118,44 @@ void writeResults(zoka::Logger* logger, const std::wstring& path, const RunRecor
     if (logger != nullptr)
         logger->error(L"", L"Failed to write the results file %s: %s", path.c_str(), error.c_str());
     err({L"Failed to write the results file ", path, L" : ", error});
+}
+
+/// Writes the results file as "running" before anything is removed, so that a run killed later
+/// leaves its own start behind, never an older run's outcome. False, after saying why, when it
+/// cannot be written: then nothing may be removed.
+bool startResults(zoka::Logger& logger, RunState& state) {
+    std::wstring error;
+    state.record.running = true;
+    const bool written = writeResults(state, error);
+    state.record.running = false;
+    if (written)
+        return true;
+    const std::wstring& path = state.resultFile;
+    logger.error(L"", L"The results file %s cannot be written: %s. Nothing was started.",
+                 path.c_str(), error.c_str());
+    err({L"The results file ", path, L" cannot be written: ", error, L". Nothing was started."});
+    state.record.refusal = L"resultFileUnwritable";
+    state.resultFile.clear();
+    return false;
+}
+
+/// A refusal after the configuration was accepted: the results file lists its products (the
+/// loaded ones, else read quietly now) as not attempted.
+void recordNotAttempted(RunState& state, const ProductSet* loaded = nullptr) {
+    if (state.resultFile.empty())
+        return;
+    ProductSet products;
+    if (loaded != nullptr)
+        products = *loaded;
+    else if (!readConfigProducts(state.configPath, products))
+        return;
+    state.record.products.clear();
+    for (const UninstallProduct& product : products) {
+        ProductRecord entry;
+        entry.product = product;
+        entry.outcome = ProductOutcome::NotAttempted;
+        state.record.products.push_back(entry);
+    }
 }
 
 void parameterFailure(zoka::Logger& logger) {
@@ -103,11 +172,13 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
         logger.error(L"", L"Another instance of %s is already running.", kProgramName);
         err({L"Another instance of ", kProgramName, L" is already running."});
         record.refusal = L"anotherInstance";
+        recordNotAttempted(state);
         return 1;
     }
     if (!instanceLock.lock()) {
         logger.error(L"", L"Failed to acquire the %s lock.", kProgramName);
         record.refusal = L"lockFailed";
+        recordNotAttempted(state);
         return 1;
     }
     // Run folders of runs that were killed: their owner is gone, so nobody else uses them.
@@ -118,9 +189,24 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
             stale.path.c_str(), static_cast<int>(stale.processId));
     }
     ProductUninstaller uninstaller;
-    uninstaller.setupTimeoutSeconds = state.setupTimeoutSeconds;
-    // The loader reports its own failures.
-    if (!uninstaller.loadUninstallConfig(configPath)) {
+    uninstaller.setupTimeoutSeconds = record.setupTimeoutSeconds;
+    bool loaded = false;
+    std::vector<ConfigFinding> findings;
+    {
+        // The loader reports its own failures; --strict checks the same document.
+        zoka::XMLParser parser;
+        loaded = uninstaller.loadUninstallConfig(configPath, parser);
+        if (state.strict)
+            findings = checkLoadedConfig(parser, configPath);
+    }
+    if (!findings.empty()) {
+        printConfigCheck(logger, findings, false);
+        record.refusal = loaded ? L"configInvalid" : L"configUnloadable";
+        if (loaded)
+            recordNotAttempted(state, &uninstaller.productsToRemove);
+        return 1;
+    }
+    if (!loaded) {
         record.refusal = L"configUnloadable";
         return 1;
     }
@@ -138,7 +224,7 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
         logger.error(L"", L"The run was stopped by a stop request (%s).",
                      record.stopReason.c_str());
     }
-    printRunSummary(logger, uninstaller);
+    printRunSummary(logger, uninstaller, record.stopReason);
     return returnCode;
 }
 
@@ -155,27 +241,29 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
 
     std::wstring configPath;
     bool parseFailed = false;
+    bool helpAsked = false;
     bool dryRun = false;
     OptionParser parser;
     parser.init(static_cast<int>(argv.size()), argv.data());
+    // Every option is read, so that what comes after an error (the results file) does not
+    // depend on the order; whichever of help and the first error came first decides.
     const auto optionError = [&](int code) {
+        if (parseFailed || helpAsked)
+            return;
         const wchar_t* text = parser.optionText();
         err({parseErrorText(code), L" : ", text != nullptr ? text : L""});
-        parser.stop();
         parseFailed = true;
     };
-    while (!parseFailed && parser.next()) {
+    while (parser.next()) {
         const wchar_t* argument = parser.optionArg();
         if (parser.lastError() != PARSE_OK) {
             optionError(parser.lastError());
         } else if (parser.optionId() == OPTION_HELP) {
-            logger.info(L"Commandline syntax help was asked. Returning ...");
-            printUsage();
-            return 0;
+            helpAsked = helpAsked || !parseFailed;
         } else if (parser.optionId() == OPTION_CONFIG_PATH) {
             configPath = argument != nullptr ? argument : L"";
         } else if (parser.optionId() == OPTION_SETUP_TIMEOUT) {
-            if (!parseSetupTimeout(argument, state.setupTimeoutSeconds))
+            if (!parseSetupTimeout(argument, state.record.setupTimeoutSeconds))
                 optionError(BadArgumentData);
         } else if (parser.optionId() == OPTION_RESULT_FILE) {
             if (argument == nullptr || *argument == L'\0')
@@ -184,53 +272,63 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
                 state.resultFile = argument;
         } else if (parser.optionId() == OPTION_DRY_RUN) {
             dryRun = true;
+        } else if (parser.optionId() == OPTION_STRICT) {
+            state.strict = true;
         }
+    }
+    if (helpAsked) {
+        logger.info(L"Commandline syntax help was asked. Returning ...");
+        printUsage();
+        state.usageShown = true;
+        return 0;
     }
 
     out({L"Starting the ", kProgramName, L"..."});
     out({L""});
 
-    const auto exitLine = [](int returnCode) {
-        const std::wstring code = std::to_wstring(returnCode);
-        zoka::console::line(
-            returnCode == 0 ? zoka::console::Stream::Out : zoka::console::Stream::Err,
-            {kProgramName, L" exiting with Return Code (", code, L")"});
-        return returnCode;
-    };
-
     RunRecord& record = state.record;
     if (parser.leftoverCount() > 0 || parseFailed) {
         record.refusal = L"badCommandLine";
         parameterFailure(logger);
-        return exitLine(1);
+        return 1;
     }
 
-    std::wstring folder;
-    if (configPath.empty() && getExecutableFolder(folder))
-        configPath = folder + zoka::os::pathSeparator() + kDefaultConfigFileName;
+    if (configPath.empty())
+        configPath = defaultConfigPath();
     record.configPath = configPath;
+    state.configPath = configPath;
     if (!zoka::os::pathExists(configPath) || zoka::os::isDirectory(configPath)) {
         logger.error(L"", L"Missing UninstallConfig (%s)", configPath.c_str());
         err({L"Missing UninstallConfig : ", configPath});
         record.refusal = L"configMissing";
         parameterFailure(logger);
-        return exitLine(1);
+        return 1;
     }
     logger.info(L"Configuration in use: %s", configPath.c_str());
 
+    if (!state.resultFile.empty() && !startResults(logger, state))
+        return 1;
+
     // Checks and shows only: no administrator right, no lock, nothing started.
     if (dryRun)
-        return exitLine(runDryRun(logger, configPath, &record));
+        return runDryRun(logger, configPath, &record);
 
     if (!korr::_utilIsUserAdmin()) {
         logger.error(L"", L"%s not launched with Admin privileges.", kProgramName);
         out({L""});
         out({kProgramName, L" not launched with Admin privileges."});
         record.refusal = L"notAdministrator";
-        return exitLine(1);
+        recordNotAttempted(state);
+        return 1;
     }
 
-    return exitLine(runLocked(logger, configPath, state));
+    return runLocked(logger, configPath, state);
+}
+
+void exitLine(int returnCode) {
+    const std::wstring code = std::to_wstring(returnCode);
+    zoka::console::line(returnCode == 0 ? zoka::console::Stream::Out : zoka::console::Stream::Err,
+                        {kProgramName, L" exiting with Return Code (", code, L")"});
 }
 
 }  // namespace
@@ -245,6 +343,7 @@ int runVelkaro(std::vector<std::wstring> words) {
     state.record.start = std::chrono::system_clock::now();
     state.record.programVersion = kProgramVersion;
     state.record.hostName = hostName();
+    state.record.processId = processId();
 
     std::wstring tempFolder;
     std::wstring tempFolderProblem;
@@ -256,9 +355,12 @@ int runVelkaro(std::vector<std::wstring> words) {
         state.record.refusal = L"tempFolderUnavailable";
         state.record.exitCode = 1;
         state.record.end = std::chrono::system_clock::now();
-        const std::wstring resultFile = resultFileWord(words);
-        if (!resultFile.empty())
-            writeResults(nullptr, resultFile, state.record);
+        state.resultFile = lastOptionValue(words, kResultFileOption);
+        state.configPath = lastOptionValue(words, kConfigPathOption);
+        if (state.configPath.empty())
+            state.configPath = defaultConfigPath();
+        if (!state.resultFile.empty())
+            finishResults(nullptr, state);
         korr::stopHandlingDone();
         return 1;
     }
@@ -270,6 +372,9 @@ int runVelkaro(std::vector<std::wstring> words) {
     // A failure has been told through onNotice: the run goes on without a log.
     if (target.setFile(kLogFileName, tempFolder.c_str()))
         zoka::LogTargetRegistry::instance().addTarget(&target);
+    // Kept apart from the results file, which must never replace it.
+    state.logPath = target.filePath;
+    state.record.logPath = target.writtenPath();
     zoka::Logger logger;
     const zoka::LibraryLogDetail libraryDetail(logger, target.threshold);
 
@@ -278,8 +383,11 @@ int runVelkaro(std::vector<std::wstring> words) {
     if (!state.resultFile.empty()) {
         state.record.exitCode = returnCode;
         state.record.end = std::chrono::system_clock::now();
-        writeResults(&logger, state.resultFile, state.record);
+        finishResults(&logger, state);
     }
+    // The exit line stays the console's last.
+    if (!state.usageShown)
+        exitLine(returnCode);
     closingBanner(logger, returnCode);
     korr::stopHandlingDone();
     return returnCode;

@@ -59,7 +59,7 @@ DryRunReport planDryRun(const std::wstring& configPath) {
 
 void printDryRun(zoka::Logger& logger, const DryRunReport& report) {
     if (report.loaded)
-        printProductListing(logger, report.products);
+        printProductListing(logger, report.products, true);
 
     textLine(logger, L"Setup programs:");
     textLine(logger, L"\t\tVELT: " +
@@ -78,17 +78,21 @@ void printDryRun(zoka::Logger& logger, const DryRunReport& report) {
         }
     }
 
+    printConfigCheck(logger, report.findings, report.valid());
+}
+
+void printConfigCheck(zoka::Logger& logger, const std::vector<ConfigFinding>& findings,
+                      bool valid) {
     textLine(logger, L"Configuration check:");
-    for (const ConfigFinding& finding : report.findings) {
+    for (const ConfigFinding& finding : findings) {
         const std::wstring text = findingText(finding);
         logger.error(L"", L"\t\t%s", text.c_str());
         zoka::console::out({L"\t\t", text});
     }
-    if (report.valid())
+    if (valid)
         textLine(logger, L"The configuration is valid. Nothing was started.");
     else
-        textLine(logger, L"The configuration is not valid (" +
-                             std::to_wstring(report.findings.size()) +
+        textLine(logger, L"The configuration is not valid (" + std::to_wstring(findings.size()) +
                              L" finding(s)). Nothing was started.");
 }
 

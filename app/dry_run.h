@@ -42,6 +42,10 @@ DryRunReport planDryRun(const std::wstring& configPath);
 /// Prints a report to the console and, line for line, to the log.
 void printDryRun(zoka::Logger& logger, const DryRunReport& report);
 
+/// "Configuration check:", each finding (an ERROR line in the log), and the verdict: what a dry
+/// run ends with, and what a --strict run prints before it refuses.
+void printConfigCheck(zoka::Logger& logger, const std::vector<ConfigFinding>& findings, bool valid);
+
 /// Copies a report into a run's record, for the results file: the setup programs, each product
 /// with the command line a run would start, the findings, and a refusal word when it is not valid.
 void recordDryRun(const DryRunReport& report, RunRecord& record);

@@ -14,6 +14,7 @@ enum OptionId : int {
     OPTION_SETUP_TIMEOUT = 3,
     OPTION_RESULT_FILE = 4,
     OPTION_DRY_RUN = 10,
+    OPTION_STRICT = 11,
 };
 
 /// The limits of --setupTimeout, in seconds.

@@ -21,7 +21,7 @@ void textLine(zoka::Logger& logger, const wchar_t* text) {
 
 }  // namespace
 
-void printProductListing(zoka::Logger& logger, const ProductSet& productsToRemove) {
+void printProductListing(zoka::Logger& logger, const ProductSet& productsToRemove, bool dryRun) {
     if (productsToRemove.empty()) {
         textLine(logger, L"No Product specified to be uninstalled ...");
         return;
@@ -30,10 +30,12 @@ void printProductListing(zoka::Logger& logger, const ProductSet& productsToRemov
     for (const UninstallProduct& product : productsToRemove)
         productLine(logger, product);
     textLine(logger, kSeparatorLine);
-    textLine(logger, L"Attempting to uninstall the above products ...");
+    textLine(logger, dryRun ? L"Dry run: the above products are only checked, none is uninstalled."
+                            : L"Attempting to uninstall the above products ...");
 }
 
-void printRunSummary(zoka::Logger& logger, const ProductUninstaller& uninstaller) {
+void printRunSummary(zoka::Logger& logger, const ProductUninstaller& uninstaller,
+                     const std::wstring& stopReason) {
     textLine(logger, L"Summary:");
     const struct {
         const ProductSet& set;
@@ -46,6 +48,12 @@ void printRunSummary(zoka::Logger& logger, const ProductUninstaller& uninstaller
         {uninstaller.notAttemptedProducts, L"Not attempted products:"},
     };
     for (const auto& section : sections) {
+        if (&section.set == &uninstaller.notAttemptedProducts && !stopReason.empty()) {
+            textLine(logger, kSeparatorLine);
+            const std::wstring stopped = L"The run was stopped by a stop request (" + stopReason +
+                                         L"): no product was started after it.";
+            textLine(logger, stopped.c_str());
+        }
         if (section.set.empty())
             continue;
         textLine(logger, kSeparatorLine);

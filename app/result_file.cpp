@@ -132,12 +132,16 @@ std::string resultDocument(const RunRecord& record) {
     json["formatVersion"] = kResultFormatVersion;
     json["program"] = text(kProgramName);
     json["programVersion"] = text(record.programVersion);
+    json["state"] = record.running ? "running" : "finished";
     json["startTime"] = isoTime(record.start);
-    json["endTime"] = isoTime(record.end);
+    json["endTime"] = record.running ? ordered_json() : ordered_json(isoTime(record.end));
     json["hostName"] = textOrNull(record.hostName);
+    json["processId"] = record.processId;
     json["configPath"] = textOrNull(record.configPath);
     json["logPath"] = textOrNull(record.logPath);
-    json["exitCode"] = record.exitCode;
+    json["setupTimeout"] =
+        record.setupTimeoutSeconds > 0 ? ordered_json(record.setupTimeoutSeconds) : ordered_json();
+    json["exitCode"] = record.running ? ordered_json() : ordered_json(record.exitCode);
     json["refusal"] = textOrNull(record.refusal);
     json["stopRequest"] = textOrNull(record.stopReason);
     ordered_json setups = ordered_json::object();

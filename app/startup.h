@@ -27,6 +27,9 @@ bool getTempFolder(std::wstring& path, std::wstring& whyNot);
 /// The machine's host name; empty when the platform cannot tell.
 std::wstring hostName();
 
+/// This process's id, as the results file names it.
+unsigned long processId();
+
 /// The running executable's folder, without a trailing separator. `path` is left unchanged on
 /// failure.
 bool getExecutableFolder(std::wstring& path);

@@ -73,6 +73,10 @@ std::wstring hostName() {
     return zoka::fromUtf8(buffer);
 }
 
+unsigned long processId() {
+    return static_cast<unsigned long>(::getpid());
+}
+
 bool getExecutableFolder(std::wstring& path) {
     // The link's target can be longer than PATH_MAX only in theory; a cut path is refused.
     char buffer[PATH_MAX + 1];

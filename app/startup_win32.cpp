@@ -46,6 +46,10 @@ std::wstring hostName() {
     return std::wstring(buffer, size);
 }
 
+unsigned long processId() {
+    return ::GetCurrentProcessId();
+}
+
 bool getExecutableFolder(std::wstring& path) {
     wchar_t buffer[MAX_PATH];
     DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);

@@ -87,18 +87,21 @@ const ProductList kQxList = {
 };
 
 /// Adds every product of the list to `products`; stops at the first item that cannot be read.
-bool readProductList(zoka::XMLParser& parser, const ProductList& list, zoka::Logger& logger,
+/// Without a logger it says nothing.
+bool readProductList(zoka::XMLParser& parser, const ProductList& list, zoka::Logger* logger,
                      ProductSet& products) {
     const int count = productCount(parser, list.query);
-    if (count < 1)
-        logger.info(list.noneMessage);
+    if (count < 1 && logger != nullptr)
+        logger->info(list.noneMessage);
     for (int i = 0; i < count; ++i) {
         UninstallProduct product;
         product.family = list.family;
         const std::wstring prefix = itemPrefix(list.query, i);
         if (const wchar_t* missing = list.read(parser, prefix, product)) {
-            logger.error(L"", list.parseFailedFormat, prefix.c_str());
-            logger.info(L"The product at %s has no readable element %s.", prefix.c_str(), missing);
+            if (logger == nullptr)
+                return false;
+            logger->error(L"", list.parseFailedFormat, prefix.c_str());
+            logger->info(L"The product at %s has no readable element %s.", prefix.c_str(), missing);
             zoka::console::out({L"Failed to parse the products uninstall info ...", prefix});
             return false;
         }
@@ -144,8 +147,16 @@ bool ProductUninstaller::loadUninstallConfig(const std::wstring& path, zoka::XML
         zoka::console::out({L"Unknown element (", unknown.element, L") ignored at ", place});
     }
 
-    return readProductList(parser, kVeltList, logger, productsToRemove) &&
-           readProductList(parser, kQxList, logger, productsToRemove);
+    return readProductList(parser, kVeltList, &logger, productsToRemove) &&
+           readProductList(parser, kQxList, &logger, productsToRemove);
+}
+
+bool readConfigProducts(const std::wstring& path, ProductSet& products) {
+    zoka::XMLParser parser;
+    std::wstring root;
+    return parser.initWithXMLPath(path) && configRootName(parser, root) &&
+           root == kConfigRootName && readProductList(parser, kVeltList, nullptr, products) &&
+           readProductList(parser, kQxList, nullptr, products);
 }
 
 }  // namespace velkaro

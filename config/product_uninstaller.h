@@ -49,4 +49,8 @@ public:
     ProductSet notAttemptedProducts;  ///< left out because the run was asked to stop
 };
 
+/// The products of a configuration as a run would load them, read without a message: for the
+/// record of a run refused before it loaded its configuration. False when it does not load.
+bool readConfigProducts(const std::wstring& path, ProductSet& products);
+
 }  // namespace velkaro

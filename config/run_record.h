@@ -35,10 +35,13 @@ struct ProductRecord {
 
 /// A refusal's stable reason word; empty for a run that was not refused.
 struct RunRecord {
+    bool running = false;  ///< written at the start: no end, no exit code yet
     std::wstring programVersion;
     std::wstring hostName;
+    unsigned long processId = 0;
     std::wstring configPath;
     std::wstring logPath;  ///< the log file written; empty: no log could be written
+    uint32_t setupTimeoutSeconds = 0;  ///< 0: no limit
     std::chrono::system_clock::time_point start;
     std::chrono::system_clock::time_point end;
     int exitCode = 1;

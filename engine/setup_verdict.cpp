@@ -30,7 +30,7 @@ const SetupTable kVeltTable = {
     L"Failed to create the VELT Setup process.Stopping the uninstallation process.",
     L"Failed to get the return code of the VELT Setup process.Stopping the uninstallation "
     L"process.",
-    L"The VELT Setup process was ended at its time limit.Stopping the uninstallation process.",
+    L"The VELT Setup process was ended at its time limit. Stopping the uninstallation process.",
     L"The VELT Setup process was ended on a second stop request.Stopping the uninstallation "
     L"process.",
     {
@@ -48,7 +48,7 @@ const SetupTable kQxTable = {
     L"Failed to create the QXPIM Setup process.Stopping the uninstallation process.",
     L"Failed to get the return code of the QXPIM Setup process.Stopping the uninstallation "
     L"process.",
-    L"The QXPIM Setup process was ended at its time limit.Stopping the uninstallation process.",
+    L"The QXPIM Setup process was ended at its time limit. Stopping the uninstallation process.",
     L"The QXPIM Setup process was ended on a second stop request.Stopping the uninstallation "
     L"process.",
     {

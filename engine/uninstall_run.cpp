@@ -102,11 +102,16 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
         media.launchRecord = &entry;
 
         reportProduct(logger, L"Uninstalling (%s/%s/%s)", L"Uninstalling (", product);
+        korr::setStopNotice(L"(" + product.sapCode + L"/" + product.baseVersion + L"/" +
+                            product.platform +
+                            L") is finishing, then no further product will be started. A second "
+                            L"stop request ends it at once.");
 
         bool foundOnSystem = true;
         bool removed = product.family == VELT ? media.uninstallVELTMedia(product, foundOnSystem)
                                               : media.uninstallQXMedia(product, foundOnSystem);
         media.launchRecord = nullptr;
+        korr::setStopNotice(L"");
 
         // Not found comes first: both removals return true when they clear the flag.
         if (!foundOnSystem) {
@@ -124,6 +129,11 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
             runResult = false;
             reportProduct(logger, L"Uninstall failed for (%s/%s/%s)", L"Uninstall failed for (",
                           product);
+            if (entry.timedOut)
+                zoka::console::out({L"Its setup program ran longer than the limit of ",
+                                    std::to_wstring(setupTimeoutSeconds),
+                                    L" seconds (--setupTimeout) and was ended with every process "
+                                    L"it started."});
         }
         logger.info(kSeparatorLine);
         zoka::console::out({kSeparatorLine});

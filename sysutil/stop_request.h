@@ -4,6 +4,8 @@
 // ends the process: it is counted, and the run asks between products and while it waits for a
 // setup program.
 
+#include <string>
+
 namespace korr {
 
 /// Installs the handlers (once per process; later calls do nothing). A request the parent chose
@@ -16,6 +18,11 @@ int stopRequestCount();
 
 /// What the first request was, for the log ("SIGTERM", "Ctrl+C", ...); empty when none came.
 const wchar_t* stopRequestName();
+
+/// The first request prints one line on standard error at once: "Stop requested (<name>): "
+/// and this text, which names what is finishing; empty (the start): "no further product will
+/// be started.". Long texts are cut.
+void setStopNotice(const std::wstring& text);
 
 /// Forgets earlier requests; for a process that runs more than once (tests).
 void clearStopRequests();

@@ -1,7 +1,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 
+#include "support/console.h"
 #include "sysutil/stop_request.h"
 
 namespace korr {
@@ -19,6 +22,26 @@ bool inServiceSession() {
     return ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) && session == 0;
 }
 
+std::mutex noticeMutex;
+std::wstring notice;  // guarded by noticeMutex
+
+const wchar_t* eventName(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+            return L"Ctrl+C";
+        case CTRL_BREAK_EVENT:
+            return L"Ctrl+Break";
+        case CTRL_CLOSE_EVENT:
+            return L"console window closed";
+        case CTRL_LOGOFF_EVENT:
+            return L"logoff";
+        case CTRL_SHUTDOWN_EVENT:
+            return L"shutdown";
+        default:
+            return L"";
+    }
+}
+
 // Runs on a thread of its own that the system creates for each event.
 BOOL WINAPI onConsoleEvent(DWORD event) {
     // A user logging off says nothing about a run in the services' session.
@@ -26,7 +49,14 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         return FALSE;
     DWORD none = kNoEvent;
     firstEvent.compare_exchange_strong(none, event);
-    requests.fetch_add(1);
+    if (requests.fetch_add(1) == 0) {
+        std::wstring text;
+        {
+            std::lock_guard<std::mutex> hold(noticeMutex);
+            text = notice.empty() ? L"no further product will be started." : notice;
+        }
+        zoka::console::err({L"Stop requested (", eventName(event), L"): ", text});
+    }
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // The process ends when this returns: give the run the few seconds the system allows
         // (5 for a closed window) to log the stop and remove its folder.
@@ -53,20 +83,12 @@ int stopRequestCount() {
 }
 
 const wchar_t* stopRequestName() {
-    switch (firstEvent.load()) {
-        case CTRL_C_EVENT:
-            return L"Ctrl+C";
-        case CTRL_BREAK_EVENT:
-            return L"Ctrl+Break";
-        case CTRL_CLOSE_EVENT:
-            return L"console window closed";
-        case CTRL_LOGOFF_EVENT:
-            return L"logoff";
-        case CTRL_SHUTDOWN_EVENT:
-            return L"shutdown";
-        default:
-            return L"";
-    }
+    return firstEvent.load() == kNoEvent ? L"" : eventName(firstEvent.load());
+}
+
+void setStopNotice(const std::wstring& text) {
+    std::lock_guard<std::mutex> hold(noticeMutex);
+    notice = text.size() > 500 ? text.substr(0, 500) : text;
 }
 
 void clearStopRequests() {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Linux playbook (deploy/ansible/velkaro_linux.yml) as CI checks it: run against this machine
-# (local connection) on three stand-in hosts, each with its own temporary folder, program-files
+# (local connection) on five stand-in hosts, each with its own temporary folder, program-files
 # roots with stand-in setup programs, and configuration. A manager must see success on the first,
-# a failed removal (exit 2) on the second and a refusal (exit 1, a misspelt root element) on the
-# third, with each host's log and results file fetched. Expects build/native/bin to hold Velkaro and standin_setup.
+# a failed removal (exit 2) on the second, a refusal (exit 1, a misspelt root element) on the
+# third and a run stopped by SIGTERM on the fourth, with each host's log and results file fetched;
+# a fifth host's run never starts. Expects build/native/bin to hold Velkaro and standin_setup.
 # KEEP=1 keeps the work folder (inventory, fetched logs, ansible.txt) for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,7 +39,7 @@ config() {  # root products
         "$1" "$2" "$1"
 }
 
-hosts=(success failure refused unstarted)
+hosts=(success failure refused stopped unstarted)
 {
     echo "all:"
     echo "  vars: {ansible_connection: local, ansible_python_interpreter: /usr/bin/python3,"
@@ -59,6 +60,7 @@ for host in "${hosts[@]}"; do
         success) config ZephUninstallXML "$(product GONE)$(product NONE)" ;;
         failure) config ZephUninstallXML "$(product GONE)$(product BAD)" ;;
         refused) config ZephUninstalXML "$(product GONE)" ;;
+        stopped) config ZephUninstallXML "$(product GONE)$(product NONE)" ;;
         unstarted) config ZephUninstallXML "$(product GONE)" ;;
     esac >"$h/config.xml"
     # A run that never starts (its configuration cannot be copied) must leave no outcome: neither
@@ -72,9 +74,23 @@ for host in "${hosts[@]}"; do
     # The options beyond the configuration are one string on both playbooks.
     extra=""
     [ "$host" != success ] || extra="velkaro_extra_args: '--setupTimeout=2700'"
+    program=$bin/Velkaro
+    if [ "$host" = stopped ]; then
+        # The setup program takes two seconds; Velkaro gets SIGTERM as soon as it has started it.
+        echo "STANDIN_SLEEP_MS=2000" >>"$setup/Setup.exe.cfg"
+        program=$h/velkaro-stopped.sh
+        cat >"$program" <<WRAPPER
+#!/bin/sh
+"$bin/Velkaro" "\$@" & pid=\$!
+while [ ! -s "$h/journal.txt" ] && kill -0 \$pid 2>/dev/null; do sleep 0.05; done
+kill -TERM \$pid 2>/dev/null
+wait \$pid
+WRAPPER
+    fi
     cat >>"$work/inventory.yml" <<HOST
     $host-host:
       velkaro_config: '$h/config.xml'
+      velkaro_program: '$program'
       velkaro_dir: '$h/install'
       velkaro_result_file: '$h/results.json'
       velkaro_env: {TMPDIR: '$h/temp', CommonProgramFiles: '$h/common', ProgramFiles: '$h/programs'}
@@ -94,13 +110,15 @@ show() { cat "$work/ansible.txt" >&2; fail "$*"; }
 if [ "$(id -u)" -eq 0 ]; then
     expect=(success-host:0:"exit code 0: success":0/None
         failure-host:1:"exit code 2: at least one removal failed":2/None
-        refused-host:1:"exit code 1: refused, nothing removed":1/configUnloadable)
+        refused-host:1:"exit code 1: refused, nothing removed":1/configUnloadable
+        stopped-host:1:"exit code 2: stopped (SIGTERM)":2/None)
 else
     # Velkaro refuses every run without root: all three hosts report the refusal.
     echo "ansible check: not root, so every host is expected to be refused (exit 1)"
     expect=(success-host:1:"exit code 1: refused":1/notAdministrator
         failure-host:1:"exit code 1: refused":1/notAdministrator
-        refused-host:1:"exit code 1: refused":1/notAdministrator)
+        refused-host:1:"exit code 1: refused":1/notAdministrator
+        stopped-host:1:"exit code 1: refused":1/notAdministrator)
 fi
 [ "$code" -eq 2 ] || show "ansible-playbook ended with $code, not 2 (some hosts failed)"
 for e in "${expect[@]}"; do
@@ -123,7 +141,7 @@ grep -Eq "^unstarted-host +: .* failed=1 " "$work/ansible.txt" || show "unstarte
     show "unstarted-host: the results file fetched last time is still there"
 iconv -f UTF-16 -t UTF-8 "$work/fetched/success-host/Velkaro.log" | grep -q -- "--setupTimeout=2700" ||
     show "success-host: velkaro_extra_args did not reach the program's command line"
-echo "ansible: success, failure (exit 2) and refusal (exit 1) reported as expected, with their results files"
+echo "ansible: success, failure (exit 2), refusal (exit 1) and stop reported as expected, with their results files"
 
 # The README's Linux command exactly as printed, from a folder laid out as the repository (the
 # program where the native build puts it, the playbooks, an inventory and RemoveSuite.xml beside).

@@ -106,6 +106,7 @@ TEST(OptionParserTest, TableOfCommandLines) {
          {L"3|0|--setupTimeout|60", L"4|0|--resultFile|C:\\r.json", L"3|-5|--setupTimeout|-"},
          {}},
         {"unattended options are exact", {L"--resultfile=x"}, {L"-1|-1|--resultfile|x"}, {}},
+        {"strict", {L"--strict", L"--strict=1"}, {L"11|0|--strict|-", L"11|-3|--strict|1"}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

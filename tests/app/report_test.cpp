@@ -127,5 +127,31 @@ TEST_F(ReportTest, SummaryShowsNonEmptySetsInFixedOrder) {
     expectLines({L"Summary:", kStars, L"Ignored products:", L"\t\t(I/1/p)"});
 }
 
+TEST_F(ReportTest, DryRunListingOnlyChecks) {
+    ProductSet set;
+    set.insert(product(L"D", L"1", L"1", L"p"));
+    printProductListing(logger_, set, true);
+    expectLines({L"Products to be uninstalled:", L"\t\t(D/1/p)", kStars,
+                 L"Dry run: the above products are only checked, none is uninstalled."});
+}
+
+// A stopped run says so last, before what it left out; even when it left nothing out.
+TEST_F(ReportTest, StoppedSummarySaysWhyBeforeTheProductsLeftOut) {
+    ProductUninstaller uninstaller;
+    uninstaller.removedProducts.insert(product(L"R", L"1", L"1", L"p"));
+    uninstaller.notAttemptedProducts.insert(product(L"N", L"1", L"1", L"p"));
+    const std::wstring stopped =
+        L"The run was stopped by a stop request (SIGTERM): no product was started after it.";
+    printRunSummary(logger_, uninstaller, L"SIGTERM");
+    expectLines({L"Summary:", kStars, L"Removed products:", L"\t\t(R/1/p)", kStars, stopped, kStars,
+                 L"Not attempted products:", L"\t\t(N/1/p)"});
+
+    target_->lines.clear();
+    console_.clear();
+    uninstaller.notAttemptedProducts.clear();
+    printRunSummary(logger_, uninstaller, L"SIGTERM");
+    expectLines({L"Summary:", kStars, L"Removed products:", L"\t\t(R/1/p)", kStars, stopped});
+}
+
 }  // namespace
 }  // namespace velkaro

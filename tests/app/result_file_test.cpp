@@ -56,11 +56,25 @@ TEST(ResultFile, DocumentParsesBackWithEveryKindOfValue) {
     EXPECT_EQ(doc["hostName"], "\xEF\xBF\xBD");
     EXPECT_TRUE(doc["configPath"].is_null() && doc["refusal"].is_null());
     EXPECT_TRUE(doc["logPath"].is_null());  // present, and null: no log was written
+    EXPECT_EQ(doc["state"], "finished");
+    EXPECT_TRUE(doc["setupTimeout"].is_null());
     ASSERT_EQ(doc["products"].size(), std::size(launches));
     for (size_t i = 0; i < std::size(launches); ++i) {
         EXPECT_EQ(doc["products"][i]["launchResult"], launches[i].word) << i;
         EXPECT_EQ(doc["products"][i]["exitCode"], i == 0 ? json(-1073741819) : json()) << i;
     }
+
+    // Written at the start: no end and no exit code yet, whatever the record holds.
+    record.running = true;
+    record.exitCode = 0;
+    record.processId = 4242;
+    record.setupTimeoutSeconds = 2700;
+    const json start = json::parse(resultDocument(record), nullptr, false);
+    EXPECT_EQ(start["state"], "running");
+    EXPECT_EQ(start["startTime"], "2026-12-01T00:00:00Z");
+    EXPECT_TRUE(start["endTime"].is_null() && start["exitCode"].is_null());
+    EXPECT_EQ(start["processId"], 4242);
+    EXPECT_EQ(start["setupTimeout"], 2700);
 }
 
 // A dry run's document: every kind of finding with its place, and the planned command lines.
@@ -120,6 +134,19 @@ TEST(ResultFile, AtomicWriteReplacesWholeOrFailsCleanly) {
                                      "x", error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(testutil::listFolder(dir.path()), std::vector<std::wstring>{L"r.json"});
+}
+
+TEST(ResultFile, SameFileByIdentityNotSpelling) {
+    testutil::ScratchDir dir(L"results");
+    const std::wstring sep(1, zoka::os::pathSeparator());
+    const std::wstring file = dir.file(L"c.xml");
+    ASSERT_TRUE(testutil::writeBytes(file, "x"));
+    ASSERT_TRUE(testutil::writeBytes(dir.file(L"other.xml"), "x"));
+    EXPECT_TRUE(sameExistingFile(file, file));
+    EXPECT_TRUE(sameExistingFile(dir.path() + sep + L"." + sep + L"c.xml", file));
+    EXPECT_FALSE(sameExistingFile(dir.file(L"other.xml"), file));
+    EXPECT_FALSE(sameExistingFile(dir.file(L"absent.xml"), file));
+    EXPECT_FALSE(sameExistingFile(dir.file(L"absent.xml"), dir.file(L"absent.xml")));
 }
 
 TEST(ResultFile, ReaderNeverSeesAPartialDocument) {

@@ -13,7 +13,7 @@ bool killProcessId(unsigned long pid);
 /// True while the process runs (a zombie counts as ended).
 bool processAlive(unsigned long pid);
 
-/// Lets an unprivileged user write into the folder (no-op on Windows).
+/// Lets an unprivileged user write into the folder, sticky as /tmp is (no-op on Windows).
 void openFolderToEveryone(const std::wstring& folder);
 
 /// Gives programs started from now on the program-files folders that Windows gives a 32-bit

@@ -240,10 +240,12 @@ std::vector<std::wstring> closingLog(int returnCode) {
             L"INFO " + kBanner, L"INFO " + kBanner, L"INFO \n"};
 }
 
-// The last option added after the original usage text.
+// The options added after the original usage text, last ones.
 const wchar_t kDryRunUsage[] =
     L"      --dryRun : check the configuration and show what a run would start, without starting "
     L"anything (no elevation needed)";
+const wchar_t kStrictUsage[] =
+    L"      --strict : refuse a configuration with any finding of the dry run, starting nothing";
 
 std::vector<std::wstring> usageOut() {
     return {L"",
@@ -259,6 +261,7 @@ std::vector<std::wstring> usageOut() {
             L"ended with every process it started>",
             L"      --resultFile=<path of a JSON file that receives the run's results>",
             kDryRunUsage,
+            kStrictUsage,
             L""};
 }
 
@@ -271,7 +274,8 @@ std::vector<std::wstring> usageLog() {
             L"INFO       --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is "
             L"ended with every process it started>",
             L"INFO       --resultFile=<path of a JSON file that receives the run's results>",
-            std::wstring(L"INFO ") + kDryRunUsage};
+            std::wstring(L"INFO ") + kDryRunUsage,
+            std::wstring(L"INFO ") + kStrictUsage};
 }
 
 std::vector<std::wstring> helpLog() {
@@ -281,8 +285,8 @@ std::vector<std::wstring> helpLog() {
                                  closingLog(0)});
 }
 
-Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool qxBox,
-                   bool qxCore) {
+Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool qxBox, bool qxCore,
+                   unsigned setupTimeout) {
     Expected e;
     auto both = [&e](const std::wstring& level, const std::wstring& text) {
         e.log.push_back(level + L" " + text);
@@ -361,7 +365,7 @@ Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool 
                 // Only a run with a time limit ends such a setup program.
                 e.log.push_back(L"ERROR The setup program " + kAnyRest);
                 e.log.push_back(L"ERROR The " + family +
-                                L" Setup process was ended at its time limit.Stopping the "
+                                L" Setup process was ended at its time limit. Stopping the "
                                 L"uninstallation process.");
             } else if (died) {
                 e.log.push_back(L"ERROR Failed to get the return code of the " +
@@ -388,6 +392,11 @@ Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool 
                 notFound.push_back(p);
             } else {
                 both(L"INFO", L"Uninstall failed for " + triple(p));
+                if (p.answer == "hangtree")
+                    e.out.push_back(L"Its setup program ran longer than the limit of " +
+                                    std::to_wstring(setupTimeout) +
+                                    L" seconds (--setupTimeout) and was ended with every process "
+                                    L"it started.");
                 failed.push_back(p);
             }
             both(L"INFO", kStars);

@@ -100,7 +100,9 @@ struct Expected {
     std::vector<std::wstring> log;    ///< "LEVEL message"
     std::vector<std::wstring> order;  ///< sapCodes handed to a stand-in, in order
 };
-Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool qxBox, bool qxCore);
+/// `setupTimeout`: the --setupTimeout that ends the "hangtree" stand-ins.
+Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool qxBox, bool qxCore,
+                   unsigned setupTimeout = 0);
 
 /// Ends an expected log line whose rest varies (paths, GUIDs): matchLog then compares only what
 /// comes before it.

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/unicode.h"
 #include "e2e/e2e_run.h"
@@ -72,11 +76,19 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
 
         EXPECT_EQ(result.exitCode, 2) << "a removal was attempted";
         const std::string out = result.out;
-        EXPECT_NE(out.find(consoleText(
-                      {L"Not attempted products:", L"\t\t(B/1.0/win64)", L"\t\t(C/1.0/win64)"})),
+        const std::wstring request = zoka::fromUtf8(c.signal);
+        EXPECT_NE(out.find(consoleText({L"The run was stopped by a stop request (" + request +
+                                            L"): no product was started after it.",
+                                        std::wstring(50, L'*'), L"Not attempted products:",
+                                        L"\t\t(B/1.0/win64)", L"\t\t(C/1.0/win64)"})),
                   std::string::npos)
             << out;
-        EXPECT_EQ(result.err, consoleText({L"Velkaro exiting with Return Code (2)"}));
+        // The first request says at once what is finishing; the exit line stays last.
+        EXPECT_EQ(result.err,
+                  consoleText({L"Stop requested (" + request +
+                                   L"): (A/1.0/win64) is finishing, then no further product will "
+                                   L"be started. A second stop request ends it at once.",
+                               L"Velkaro exiting with Return Code (2)"}));
         EXPECT_EQ(scene.journal().size(), 1u) << "no product after the stop";
         for (const JournalRecord& record : scene.journal()) {
             EXPECT_FALSE(processAlive(std::stoul("0" + zoka::toUtf8(record.get("pid")))));
@@ -109,6 +121,58 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
         EXPECT_EQ(doc["products"][1]["outcome"], "notAttempted");
         EXPECT_EQ(doc["products"][2]["outcome"], "notAttempted");
     }
+}
+
+// Starts the program with a SIGTERM already waiting for it (blocked, so pending): it arrives the
+// moment the program starts to listen, as one sent a few milliseconds after the start would.
+int execWithPendingStop(const std::vector<std::wstring>& args) {
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &term, nullptr);
+    ::kill(::getpid(), SIGTERM);
+    std::vector<std::string> words;
+    for (const std::wstring& arg : args)
+        words.push_back(zoka::toUtf8(arg));
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    return 127;
+}
+[[maybe_unused]] const bool pendingStopRegistered =
+    testutil::registerChild("e2e-pending-stop", execWithPendingStop);
+
+TEST(E2eStop, RequestAtTheStartStillGivesALogAndResults) {
+    if (!korr::_utilIsUserAdmin())
+        GTEST_SKIP() << "the program refuses to run without root";
+    Scene scene;
+    const std::vector<Product> products = {velt(L"A", "0"), velt(L"B", "0")};
+    scene.placeSetup(Place::Velt, products);
+    const std::wstring results = scene.path(L"r.json");
+    const RunResult result = testutil::runProcess(
+        testutil::testProgram(),
+        testutil::childModeArguments({L"e2e-pending-stop", testutil::siblingProgram(L"Velkaro"),
+                                      L"--uninstallConfigPath=" + scene.writeConfig(products),
+                                      L"--resultFile=" + results}),
+        {scene.environment(), L"", true});
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_EQ(result.err,
+              consoleText({L"Stop requested (SIGTERM): no further product will be started.",
+                           L"Velkaro exiting with Return Code (1)"}));
+    EXPECT_TRUE(scene.journal().empty());
+    const std::vector<std::wstring> log = scene.logSummary();
+    ASSERT_GE(log.size(), 5u);
+    EXPECT_EQ(log[3], L"INFO Launching the Velkaro...");
+    EXPECT_EQ(log[log.size() - 4], L"INFO Ending the Velkaro Return Code (1)");
+    const json doc = json::parse(testutil::readBytes(results), nullptr, false);
+    ASSERT_FALSE(doc.is_discarded());
+    EXPECT_EQ(doc["refusal"], "interrupted");
+    EXPECT_EQ(doc["stopRequest"], "SIGTERM");
+    ASSERT_EQ(doc["products"].size(), 2u);
+    EXPECT_EQ(doc["products"][1]["outcome"], "notAttempted");
 }
 
 }  // namespace

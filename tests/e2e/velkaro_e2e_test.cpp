@@ -297,8 +297,13 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
     const std::vector<Product> hanging = {velt(L"HANG", "hang")};
     const std::wstring config = first.writeConfig(hanging);
     first.placeSetup(Place::Velt, hanging);
+    // An older run's outcome, which a killed run must not leave in place.
+    const std::wstring results = first.writeFile(
+        L"r.json", R"({"state": "finished", "startTime": "2026-01-01T00:00:00Z", "exitCode": 0})");
+    const auto started = std::chrono::system_clock::now();
     ChildProcess instance;
-    ASSERT_TRUE(first.start(instance, {L"--uninstallConfigPath=" + config}));
+    ASSERT_TRUE(first.start(instance, {L"--uninstallConfigPath=" + config, L"--setupTimeout=3600",
+                                       L"--resultFile=" + results}));
     unsigned long standinPid = 0;
     for (int i = 0; i < 600 && standinPid == 0; ++i) {
         for (const JournalRecord& record : first.journal())
@@ -318,9 +323,23 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
 
     // The setup program holds the instance's inherited output files: both end before the
     // instance's output folder is removed.
+    const unsigned long instancePid = instance.id();
     instance.kill();
     EXPECT_TRUE(killProcessId(standinPid));
     instance.wait();
+
+    const nlohmann::json doc = nlohmann::json::parse(testutil::readBytes(results), nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
+    EXPECT_EQ(doc["state"], "running");
+    EXPECT_TRUE(doc["exitCode"].is_null() && doc["endTime"].is_null());
+    EXPECT_EQ(doc["processId"], instancePid);
+    EXPECT_EQ(doc["setupTimeout"], 3600);
+    EXPECT_EQ(doc["configPath"], zoka::toUtf8(config));
+    // Whole seconds, UTC: not before the second the run was started in.
+    const std::time_t since = std::chrono::system_clock::to_time_t(started);
+    char earliest[32];
+    std::strftime(earliest, sizeof(earliest), "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&since));
+    EXPECT_GE(doc["startTime"].get<std::string>(), std::string(earliest));
 
     Scene third;
     const std::vector<Product> products = {velt(L"AFTER", "0")};
@@ -640,7 +659,7 @@ TEST(E2eUnattended, SetupTimeoutEndsTheTreeAndTheRunGoesOn) {
     const std::wstring setup = scene.placeSetup(Place::Velt, products);
     const std::wstring config = scene.writeConfig(products);
     const std::wstring results = scene.path(L"results \u00e9.json");
-    Expected expected = expectRun(products, true, false, false);
+    Expected expected = expectRun(products, true, false, false, 1);
     ASSERT_EQ(expected.exitCode, 2);
     expected.log.insert(expected.log.end() - 5, L"INFO Results written to " + kAnyRest);
     expectRunMatches(scene,
@@ -667,6 +686,8 @@ TEST(E2eUnattended, SetupTimeoutEndsTheTreeAndTheRunGoesOn) {
     const json doc = readResults(results);
     ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
     EXPECT_EQ(doc["exitCode"], 2);
+    EXPECT_EQ(doc["state"], "finished");
+    EXPECT_EQ(doc["setupTimeout"], 1);
     EXPECT_TRUE(doc["refusal"].is_null());
     EXPECT_EQ(doc["configPath"], utf8(config));
     ASSERT_TRUE(doc["logPath"].is_string());
@@ -693,8 +714,9 @@ TEST(E2eUnattended, SetupTimeoutEndsTheTreeAndTheRunGoesOn) {
     EXPECT_TRUE(hung >= 1.0 && hung < 30.0) << hung;
 }
 
-// Every refusal after the options are read leaves a results file with its reason word; the two
-// refusals that used to be silent now say why on standard error.
+// Every refusal after the options are read leaves a results file with its reason word, wherever
+// the option stands; the two refusals that used to be silent now say why on standard error, and
+// one after the configuration was accepted lists its product as not attempted.
 TEST(E2eUnattended, ResultFileForEveryRefusal) {
     enum class Setup { None, BadXml, LockHeld, BlockedTemp };
     const struct {
@@ -703,7 +725,22 @@ TEST(E2eUnattended, ResultFileForEveryRefusal) {
         bool needsAdmin;
         std::vector<std::wstring> args;  // after --resultFile
         std::wstring errFirst;           // the first line on standard error
+        bool resultFileLast = false;     // --resultFile after the other words
+        size_t notAttempted = 0;         // products listed
     } cases[] = {
+        // An error before the results option: it is still read.
+        {"badCommandLine",
+         Setup::None,
+         false,
+         {L"--bogus"},
+         L"Unrecognized option : --bogus",
+         true},
+        {"badCommandLine",
+         Setup::None,
+         false,
+         {L"-x", L"--help", L"--setupTimeout=0"},
+         L"Unrecognized option : -x",
+         true},
         {"badCommandLine",
          Setup::None,
          false,
@@ -720,7 +757,9 @@ TEST(E2eUnattended, ResultFileForEveryRefusal) {
          Setup::LockHeld,
          true,
          {},
-         L"Another instance of Velkaro is already running."},
+         L"Another instance of Velkaro is already running.",
+         true,
+         1},
         {"tempFolderUnavailable",
          Setup::BlockedTemp,
          false,
@@ -733,8 +772,8 @@ TEST(E2eUnattended, ResultFileForEveryRefusal) {
             continue;
         Scene scene;
         const std::wstring results = scene.path(L"r.json");
-        std::vector<std::wstring> args = {L"--resultFile=" + results};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<std::wstring> args = c.args;
+        args.insert(c.resultFileLast ? args.end() : args.begin(), L"--resultFile=" + results);
         if (c.setup == Setup::BadXml)
             args.push_back(L"--uninstallConfigPath=" + scene.writeFile(L"bad.xml", "<a><b>"));
         else if (c.setup != Setup::None)
@@ -758,7 +797,10 @@ TEST(E2eUnattended, ResultFileForEveryRefusal) {
         ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
         EXPECT_EQ(doc["exitCode"], 1);
         EXPECT_EQ(doc["refusal"], c.reason);
-        EXPECT_TRUE(doc["products"].empty());
+        EXPECT_EQ(doc["state"], "finished");
+        ASSERT_EQ(doc["products"].size(), c.notAttempted);
+        for (const json& product : doc["products"])
+            EXPECT_EQ(product["outcome"], "notAttempted");
         EXPECT_EQ(doc["programVersion"], "2.2.0.8");
     }
 }
@@ -778,6 +820,63 @@ TEST(E2eUnattended, UnwritableResultFileIsReportedAndKeepsTheExitCode) {
                                        0;
                             }),
               1);
+
+    // A refusal before the start: the failure comes before the exit line, which stays last.
+    Scene refused;
+    const RunResult bad = refused.run({L"--bogus", L"--resultFile=" + refused.root()});
+    EXPECT_EQ(bad.exitCode, 1);
+    const std::string failed = "Failed to write the results file " + utf8(refused.root());
+    const std::string exitLine = consoleText({L"Velkaro exiting with Return Code (1)"});
+    EXPECT_LT(bad.err.find(failed), bad.err.find(exitLine)) << bad.err;
+    EXPECT_EQ(bad.err.substr(bad.err.size() - exitLine.size()), exitLine) << bad.err;
+}
+
+// A results file that cannot be written at the start refuses the run before anything is
+// started, and so does a path that names the configuration or the log (by any spelling): neither
+// is ever replaced by the document.
+TEST(E2eUnattended, ResultFileThatCannotBeWrittenAtTheStartRefusesTheRun) {
+    REQUIRE_ADMIN();
+    const std::vector<Product> products = {velt(L"RF", "0")};
+    const std::wstring dot = std::wstring(1, kSep) + L"." + kSep;
+    const struct {
+        const char* name;
+        std::wstring path;    // relative to the scene's root, or "config" / "log"
+        std::string because;  // in the reason on standard error
+    } cases[] = {
+        {"missing folder", L"absent" + std::wstring(1, kSep) + L"r.json", ""},
+        {"the configuration", L"config", "it names the configuration"},
+        {"the configuration, spelt another way", L"config alias", "it names the configuration"},
+        {"the log", L"log", "it names the log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene scene;
+        scene.placeSetup(Place::Velt, products);
+        const std::wstring config = scene.writeConfig(products);
+        const std::string configBytes = testutil::readBytes(config);
+        std::wstring path = scene.path(c.path);
+        if (c.path == L"config")
+            path = config;
+        else if (c.path == L"config alias")
+            path = scene.root() + dot + L"config.xml";
+        else if (c.path == L"log")
+            path = scene.temp() + kSep + L"Velkaro.log";
+        const RunResult result =
+            scene.run({L"--resultFile=" + path, L"--uninstallConfigPath=" + config});
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, 1);
+        const std::string reason = "The results file " + utf8(path) + " cannot be written: ";
+        EXPECT_EQ(result.err.rfind(reason + c.because, 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(consoleText({L"Velkaro exiting with Return Code (1)"})),
+                  std::string::npos);
+        EXPECT_TRUE(scene.journal().empty()) << "a setup program was started";
+        EXPECT_EQ(testutil::readBytes(config), configBytes);
+        const std::vector<std::wstring> log = scene.logSummary();
+        EXPECT_NE(std::find(log.begin(), log.end(), L"INFO Launching the Velkaro..."), log.end())
+            << "the log was replaced";
+        EXPECT_EQ(std::find(log.begin(), log.end(), L"INFO Products to be uninstalled:"),
+                  log.end());
+    }
 }
 
 // A 32-bit Velkaro on 64-bit Windows is given "Program Files (x86)" and its "Common Files": it
@@ -799,6 +898,97 @@ TEST(E2eRun, ThirtyTwoBitProgramFolders) {
     for (const JournalRecord& record : scene.journal())
         EXPECT_EQ(record.get("program").find(L"\\Program Files (x86)\\"), 2u)
             << zoka::toUtf8(record.get("program"));
+}
+
+// ---- strict runs -----------------------------------------------------------------------------
+
+// --strict refuses a configuration with any finding, in a run and in a dry run: every finding is
+// printed, nothing is started, the exit code is 1. Without it an ordinary run goes on as before.
+TEST(E2eStrict, EachKindOfFindingIsRefused) {
+    REQUIRE_ADMIN();
+    const std::string good =
+        "<Product><SapCode>ST</SapCode><Version>1.0</Version><Platform>win64</Platform>"
+        "<DeploymentUninstall><Deployment><SapCode>ST</SapCode></Deployment>"
+        "</DeploymentUninstall></Product>";
+    const auto config = [](const std::string& root, const std::string& info) {
+        return "<" + root + "><UninstallInfo>" + info + "</UninstallInfo></" + root + ">";
+    };
+    const auto veltProducts = [](const std::string& products) {
+        return "<VELT><Products>" + products + "</Products></VELT>";
+    };
+    const struct {
+        const char* kind;
+        std::string xml;
+        std::string refusal;   // empty: not refused
+        std::wstring finding;  // the start of the finding's line
+        bool strict = true;
+    } cases[] = {
+        {"unknown element", config("ZephUninstallXML", veltProducts(good) + "<Velt/>"),
+         "configInvalid", L"\t\tUnknown element (Velt) at "},
+        {"empty value",
+         config("ZephUninstallXML",
+                veltProducts(good) +
+                    "<QX><Products><Product><SapCode>Q</SapCode><Version>1</Version>"
+                    "<Platform>w</Platform><BaseVersion/></Product></Products></QX>"),
+         "configInvalid", L"\t\tEmpty value (BaseVersion) at "},
+        {"duplicate product", config("ZephUninstallXML", veltProducts(good + good)),
+         "configInvalid", L"\t\tProduct listed twice (ST_1.0_win64) at "},
+        // The two that an ordinary run refuses as well keep that run's word.
+        {"missing value",
+         config("ZephUninstallXML",
+                veltProducts(good) +
+                    "<QX><Products><Product><SapCode>Q</SapCode><Version>1</Version>"
+                    "<Platform>w</Platform></Product></Products></QX>"),
+         "configUnloadable", L"\t\tMissing element (BaseVersion) in "},
+        {"wrong root", config("ZephUninstalXML", veltProducts(good)), "configUnloadable",
+         L"\t\tRoot element (ZephUninstalXML) is not ZephUninstallXML: "},
+        // Without --strict an unknown element only warns, and the run goes on.
+        {"unknown element, not strict", config("ZephUninstallXML", veltProducts(good) + "<Velt/>"),
+         "", L"", false},
+    };
+    for (const auto& c : cases) {
+        for (const bool dryRun : {false, true}) {
+            if (!c.strict && dryRun)
+                continue;
+            SCOPED_TRACE(std::string(c.kind) + (dryRun ? ", dry run" : ", run"));
+            Scene scene;
+            scene.placeSetup(Place::Velt, {velt(L"ST", "0")});
+            const std::wstring results = scene.path(L"r.json");
+            std::vector<std::wstring> args = {
+                L"--uninstallConfigPath=" + scene.writeFile(L"c.xml", c.xml),
+                L"--resultFile=" + results};
+            if (c.strict)
+                args.push_back(L"--strict");
+            if (dryRun)
+                args.push_back(L"--dryRun");
+            const RunResult result = scene.run(args);
+            ASSERT_TRUE(result.started);
+            const json doc = readResults(results);
+            ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
+            if (c.refusal.empty()) {
+                EXPECT_EQ(result.exitCode, 0) << result.out;
+                EXPECT_EQ(scene.journal().size(), 1u);
+                EXPECT_TRUE(doc["refusal"].is_null());
+                continue;
+            }
+            EXPECT_EQ(result.exitCode, 1) << result.out;
+            EXPECT_TRUE(scene.journal().empty()) << "a setup program was started";
+            EXPECT_EQ(doc["refusal"], c.refusal);
+            const std::string out = "\n" + result.out;
+            for (const std::wstring& line :
+                 {std::wstring(L"Configuration check:"), c.finding,
+                  std::wstring(L"The configuration is not valid (1 finding(s)). Nothing was "
+                               L"started.")})
+                EXPECT_NE(out.find("\n" + utf8(line)), std::string::npos)
+                    << "missing: " << utf8(line) << "\nin:\n"
+                    << result.out;
+            // A loaded configuration's products are listed, none attempted.
+            if (!dryRun && c.refusal == "configInvalid") {
+                ASSERT_EQ(doc["products"].size(), 1u + (c.kind == std::string("empty value")));
+                EXPECT_EQ(doc["products"][0]["outcome"], "notAttempted");
+            }
+        }
+    }
 }
 
 // ---- dry run ---------------------------------------------------------------------------------
@@ -827,7 +1017,9 @@ TEST(E2eDryRun, ShowsWhatARunWouldStartAndStartsNothing) {
     };
     const std::wstring valid = scene.writeConfig(products);
     const std::vector<std::wstring> validLines = {
-        L"\t\tVELT: " + veltSetup, L"\t\tQX: " + qxSetup,
+        L"Dry run: the above products are only checked, none is uninstalled.",
+        L"\t\tVELT: " + veltSetup,
+        L"\t\tQX: " + qxSetup,
         L"\t\t(DRYV/1.0/win64) \"" + veltSetup + L"\" --deploymentFile=\"<deployment file>\" ",
         L"\t\t(DRYQ/2.0/win64) \"" + qxSetup +
             L"\" --uninstall=1 --driverXML=\"<driver XML file>\" ",
@@ -873,6 +1065,7 @@ TEST(E2eDryRun, ShowsWhatARunWouldStartAndStartsNothing) {
             EXPECT_NE(out.find("\n" + zoka::toUtf8(line)), std::string::npos)
                 << "missing: " << zoka::toUtf8(line) << "\nin:\n"
                 << result.out;
+        EXPECT_EQ(out.find("Attempting to uninstall"), std::string::npos) << result.out;
         const json doc = readResults(results);
         ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
         EXPECT_EQ(doc["dryRun"], true);

@@ -67,7 +67,8 @@ std::vector<VerdictCase> allCases() {
         {korr::LAUNCH_CREATE_FAILED, L"Failed to create the ", L" Setup process."},
         {korr::LAUNCH_NO_EXIT_CODE, L"Failed to get the return code of the ", L" Setup process."},
         // An exit code left behind by a program that was ended never reads as an answer.
-        {korr::LAUNCH_TIMED_OUT, L"The ", L" Setup process was ended at its time limit."},
+        // Its sentence ends before the next begins.
+        {korr::LAUNCH_TIMED_OUT, L"The ", L" Setup process was ended at its time limit. "},
         {korr::LAUNCH_STOPPED, L"The ", L" Setup process was ended on a second stop request."},
         // Results outside the known set count as a launch that never happened.
         {static_cast<korr::LaunchResult>(7), L"Failed to launch the ", L" Setup process."},
