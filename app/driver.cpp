@@ -46,6 +46,7 @@ struct RunState {
     RunRecord record;
     std::wstring resultFile;  ///< empty: none asked for
     uint32_t setupTimeoutSeconds = 0;
+    bool waitForProcessTree = false;
 };
 
 constexpr wchar_t kResultFileOption[] = L"--resultFile=";
@@ -111,6 +112,7 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
     }
     ProductUninstaller uninstaller;
     uninstaller.setupTimeoutSeconds = state.setupTimeoutSeconds;
+    uninstaller.waitForProcessTree = state.waitForProcessTree;
     // The loader reports its own failures.
     if (!uninstaller.loadUninstallConfig(configPath)) {
         record.refusal = L"configUnloadable";
@@ -176,6 +178,8 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
                 state.resultFile = argument;
         } else if (parser.optionId() == OPTION_DRY_RUN) {
             dryRun = true;
+        } else if (parser.optionId() == OPTION_WAIT_FOR_PROCESS_TREE) {
+            state.waitForProcessTree = true;
         }
     }
 

@@ -20,6 +20,7 @@ const OptionSpec kOptionTable[] = {
     {OPTION_SETUP_TIMEOUT, L"--setupTimeout", ARG_REQUIRED_JOINED},
     {OPTION_RESULT_FILE, L"--resultFile", ARG_REQUIRED_JOINED},
     {OPTION_DRY_RUN, L"--dryRun", ARG_NONE},
+    {OPTION_WAIT_FOR_PROCESS_TREE, L"--waitForProcessTree", ARG_NONE},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -176,6 +177,8 @@ const wchar_t* const kFurtherUsage[] = {
     L"      --resultFile=<path of a JSON file that receives the run's results>",
     L"      --dryRun : check the configuration and show what a run would start, without "
     L"starting anything (no elevation needed)",
+    L"      --waitForProcessTree : a product is done only when every process its setup program "
+    L"started has ended",
 };
 
 }  // namespace

@@ -14,6 +14,7 @@ enum OptionId : int {
     OPTION_SETUP_TIMEOUT = 3,
     OPTION_RESULT_FILE = 4,
     OPTION_DRY_RUN = 10,
+    OPTION_WAIT_FOR_PROCESS_TREE = 11,
 };
 
 /// The limits of --setupTimeout, in seconds.

@@ -41,10 +41,15 @@ public:
     std::wstring veltSetupPath;
     /// The longest a setup program may run, in seconds; 0: no limit.
     uint32_t setupTimeoutSeconds = 0;
+    /// Waits for every process a setup program started, not only for the program.
+    bool waitForProcessTree = false;
     /// When set, the next removal writes its launch's details here.
     ProductRecord* launchRecord = nullptr;
 
 private:
+    /// Logs, at WARN, the processes a setup program left running when it ended.
+    void reportLeftovers(const std::wstring& setupPath, const UninstallProduct& product,
+                         const std::vector<korr::LeftoverProcess>& leftovers);
     /// Runs a family setup program and waits for it, logs the family's verdict on its answer and
     /// turns that into the removal's result.
     bool runSetup(const UninstallProduct& product, const std::wstring& setupPath,

@@ -1,9 +1,13 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <initializer_list>
 
 #include "sysutil/stop_request.h"
+#include "sysutil/stop_request_platform.h"
 
 namespace korr {
 namespace {
@@ -11,17 +15,32 @@ namespace {
 std::atomic<int> requests{0};
 std::atomic<int> firstSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler needs a lock-free count");
+// The self-pipe that wakes a launcher waiting on its child; both ends close on exec.
+int wakeRead = -1;
+int wakeWrite = -1;
 
 void onStopSignal(int signo) {
+    const int savedErrno = errno;
     int none = 0;
     firstSignal.compare_exchange_strong(none, signo);
     requests.fetch_add(1);
+    if (wakeWrite >= 0) {
+        // A full pipe already wakes the reader; the count holds the number.
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeWrite, &byte, 1);
+    }
+    errno = savedErrno;
 }
 
 }  // namespace
 
 bool installStopHandlers() {
     static const bool installed = [] {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+            wakeRead = ends[0];
+            wakeWrite = ends[1];
+        }
         struct sigaction action = {};
         action.sa_handler = onStopSignal;
         sigemptyset(&action.sa_mask);
@@ -63,5 +82,23 @@ void clearStopRequests() {
 }
 
 void stopHandlingDone() {}
+
+namespace detail {
+
+int stopRequestPipe() {
+    return wakeRead;
+}
+
+void drainStopRequestPipe() {
+    char buffer[64];
+    while (wakeRead >= 0 && ::read(wakeRead, buffer, sizeof(buffer)) > 0) {
+    }
+}
+
+void* stopRequestEvent() {
+    return nullptr;
+}
+
+}  // namespace detail
 
 }  // namespace korr

@@ -240,10 +240,13 @@ std::vector<std::wstring> closingLog(int returnCode) {
             L"INFO " + kBanner, L"INFO " + kBanner, L"INFO \n"};
 }
 
-// The last option added after the original usage text.
+// The options added after the original usage text.
 const wchar_t kDryRunUsage[] =
     L"      --dryRun : check the configuration and show what a run would start, without starting "
     L"anything (no elevation needed)";
+const wchar_t kProcessTreeUsage[] =
+    L"      --waitForProcessTree : a product is done only when every process its setup program "
+    L"started has ended";
 
 std::vector<std::wstring> usageOut() {
     return {L"",
@@ -259,6 +262,7 @@ std::vector<std::wstring> usageOut() {
             L"ended with every process it started>",
             L"      --resultFile=<path of a JSON file that receives the run's results>",
             kDryRunUsage,
+            kProcessTreeUsage,
             L""};
 }
 
@@ -271,7 +275,8 @@ std::vector<std::wstring> usageLog() {
             L"INFO       --setupTimeout=<seconds, 1 to 86400: a setup program that runs longer is "
             L"ended with every process it started>",
             L"INFO       --resultFile=<path of a JSON file that receives the run's results>",
-            std::wstring(L"INFO ") + kDryRunUsage};
+            std::wstring(L"INFO ") + kDryRunUsage,
+            std::wstring(L"INFO ") + kProcessTreeUsage};
 }
 
 std::vector<std::wstring> helpLog() {

@@ -34,4 +34,12 @@ bool giveAway(const std::wstring&, unsigned) {
 }
 void removeLockFile(const std::wstring&) {}
 
+bool canHidePidfd() {
+    return false;
+}
+
+bool hidePidfd() {
+    return false;
+}
+
 }  // namespace sysutiltest
