@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "base/win32_handle.h"
@@ -49,17 +50,6 @@ std::vector<DWORD> jobProcessIds(HANDLE job) {
     return {};
 }
 
-// A process of the job, opened to wait on and to name; checked against the job, since its id
-// may have been given to another process after it ended.
-zoka::win32::UniqueHandle openMember(HANDLE job, DWORD processId) {
-    zoka::win32::UniqueHandle process(
-        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    BOOL inJob = FALSE;
-    if (process && (!::IsProcessInJob(process.get(), job, &inJob) || !inJob))
-        process.reset();
-    return process;
-}
-
 std::wstring imageName(HANDLE process) {
     std::vector<wchar_t> path(32768);
     DWORD size = static_cast<DWORD>(path.size());
@@ -80,12 +70,22 @@ bool setKillOnClose(HANDLE job, bool kill) {
 // The running processes of the job other than the program; their handles, when `handles`.
 std::vector<LeftoverProcess> jobMembers(HANDLE job, DWORD program,
                                         std::vector<zoka::win32::UniqueHandle>* handles) {
-    std::vector<LeftoverProcess> members;
+    std::vector<std::pair<DWORD, zoka::win32::UniqueHandle>> opened;
     for (DWORD id : jobProcessIds(job)) {
-        if (id == program)
-            continue;
-        zoka::win32::UniqueHandle process = openMember(job, id);
-        if (!process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0)
+        if (id != program) {
+            opened.emplace_back(
+                id, zoka::win32::UniqueHandle(
+                        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id)));
+        }
+    }
+    // An id still listed after the opening named a member when it was opened: one that had
+    // ended and whose id went to another process would have left the list. (IsProcessInJob
+    // would say so directly, but Wine answers it wrongly.)
+    const std::vector<DWORD> listed = jobProcessIds(job);
+    std::vector<LeftoverProcess> members;
+    for (auto& [id, process] : opened) {
+        if (!process || std::find(listed.begin(), listed.end(), id) == listed.end() ||
+            ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0)
             continue;
         members.push_back({id, imageName(process.get())});
         if (handles != nullptr)
