@@ -106,6 +106,11 @@ TEST(OptionParserTest, TableOfCommandLines) {
          {L"3|0|--setupTimeout|60", L"4|0|--resultFile|C:\\r.json", L"3|-5|--setupTimeout|-"},
          {}},
         {"unattended options are exact", {L"--resultfile=x"}, {L"-1|-1|--resultfile|x"}, {}},
+        {"process tree", {L"--waitForProcessTree"}, {L"11|0|--waitForProcessTree|-"}, {}},
+        {"process tree takes no argument",
+         {L"--waitForProcessTree=1"},
+         {L"11|-3|--waitForProcessTree|1"},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -138,6 +138,7 @@ TEST(E2eOptions, ErrorsAndStrayWordsAreRefusedWithOne) {
         {{L"/uninstallConfigPath=x.xml"}, L"Unrecognized option : -uninstallConfigPath"},
         {{L"-"}, L"Unrecognized option : -"},
         {{L"--help=1"}, L"Option does not accept argument : --help"},
+        {{L"--waitForProcessTree=yes"}, L"Option does not accept argument : --waitForProcessTree"},
         {{L"--uninstallConfigPath"}, L"Required argument is missing : --uninstallConfigPath"},
         {{L"--uninstallConfigPath", L"c.xml"},
          L"Required argument is missing : --uninstallConfigPath"},
