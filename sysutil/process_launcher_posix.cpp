@@ -33,14 +33,9 @@ constexpr wchar_t kModule[] = L"KorrUtilities";
 
 // ---- Waking on a child's end ----------------------------------------------------------------
 
+// glibc has no wrapper; a kernel without the call answers ENOSYS.
 int openPidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    errno = ENOSYS;
-    return -1;
-#endif
 }
 
 // Where the kernel has no pidfd, a SIGCHLD handler writes into this pipe instead.
