@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/unicode.h"
@@ -230,9 +231,19 @@ std::vector<pid_t> childrenOf(pid_t pid) {
     return children;
 }
 
+/// A process by its id and start, which together never name two processes.
+using ProcessKey = std::pair<pid_t, unsigned long long>;
+
+/// What earlier launches left running: theirs, never a later launch's.
+std::vector<ProcessKey>& earlierLeftovers() {
+    static std::vector<ProcessKey> keys;
+    return keys;
+}
+
 /// One launch's tree: the program while it runs, and every process it started. Once the
 /// program has ended, its orphans are children of this process (the subreaper) that started no
-/// earlier than the program did; earlier launches' leftovers started before and stay out.
+/// earlier than the program did; earlier launches' leftovers started before (or are
+/// remembered) and stay out.
 class ProcessTree {
 public:
     ProcessTree(pid_t program) : program_(program) {
@@ -248,8 +259,11 @@ public:
         std::vector<pid_t> pending;
         for (pid_t child : childrenOf(self)) {
             ProcessEntry entry;
+            const std::vector<ProcessKey>& earlier = earlierLeftovers();
             if (readEntry(child, entry) && entry.parent == self &&
-                (child == program_ || entry.startTicks >= startTicks_)) {
+                (child == program_ || entry.startTicks >= startTicks_) &&
+                std::find(earlier.begin(), earlier.end(), ProcessKey(child, entry.startTicks)) ==
+                    earlier.end()) {
                 found.push_back(entry);
                 pending.push_back(child);
             }
@@ -308,12 +322,15 @@ public:
         }
     }
 
-    /// The running processes of the tree, for the caller's report.
-    std::vector<LeftoverProcess> running() const {
+    /// The running processes of the tree, for the caller's report; later launches leave them
+    /// out of their trees.
+    std::vector<LeftoverProcess> leaveBehind() const {
         std::vector<LeftoverProcess> list;
         for (const ProcessEntry& entry : members()) {
-            if (entry.state != 'Z')
+            if (entry.state != 'Z') {
                 list.push_back({static_cast<unsigned long>(entry.pid), programName(entry)});
+                earlierLeftovers().emplace_back(entry.pid, entry.startTicks);
+            }
         }
         return list;
     }
@@ -499,7 +516,7 @@ LaunchResult startAndWait(Logger& logger, const std::wstring& programPath,
         waitForAnyEnd(roots, watch.remainingMs());
     }
     tree.reapEnded();
-    details.leftovers = tree.running();
+    details.leftovers = tree.leaveBehind();
 
     if (waited < 0) {
         logError(logger, kModule, L"Failed to retrieve the Exit code (%d).\n", waitError);

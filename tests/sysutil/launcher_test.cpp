@@ -317,6 +317,28 @@ TEST_F(Launcher, ProcessesTheProgramStarts) {
     checkProcessTrees();
 }
 
+// What one launch left running belongs to it: a later launch neither reports nor waits for it.
+TEST_F(Launcher, EarlierLeftoversStayOutOfLaterTrees) {
+    configure("STANDIN_CHILD=hang\n");
+    uint32_t exitCode = kUntouched;
+    korr::LaunchDetails first;
+    ASSERT_EQ(korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true,
+                                      korr::LaunchLimits(), &first),
+              korr::LAUNCH_OK);
+    ASSERT_EQ(first.leftovers.size(), 1u);
+    configure("STANDIN_EXIT=33\n");
+    korr::LaunchLimits limits;
+    limits.waitForProcessTree = true;
+    limits.timeoutSeconds = 30;
+    korr::LaunchDetails second;
+    EXPECT_EQ(korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true, limits, &second),
+              korr::LAUNCH_OK);
+    EXPECT_EQ(exitCode, 33u);
+    EXPECT_TRUE(second.leftovers.empty());
+    EXPECT_TRUE(e2e::processAlive(first.leftovers[0].processId));
+    e2e::killProcessId(first.leftovers[0].processId);
+}
+
 // Where the kernel has no pidfd, the wait hears a child's end through SIGCHLD instead. The
 // choice is made once per process, so the cases run in a fresh copy of the test program.
 TEST_F(Launcher, ProcessesTheProgramStartsWithoutPidfd) {
