@@ -52,6 +52,7 @@ struct RunState {
     std::wstring logPath;
     bool strict = false;
     bool usageShown = false;  ///< asked for help: no exit line
+    bool waitForProcessTree = false;
 };
 
 constexpr wchar_t kResultFileOption[] = L"--resultFile=";
@@ -190,6 +191,7 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
     }
     ProductUninstaller uninstaller;
     uninstaller.setupTimeoutSeconds = record.setupTimeoutSeconds;
+    uninstaller.waitForProcessTree = state.waitForProcessTree;
     bool loaded = false;
     std::vector<ConfigFinding> findings;
     {
@@ -274,6 +276,8 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
             dryRun = true;
         } else if (parser.optionId() == OPTION_STRICT) {
             state.strict = true;
+        } else if (parser.optionId() == OPTION_WAIT_FOR_PROCESS_TREE) {
+            state.waitForProcessTree = true;
         }
     }
     if (helpAsked) {

@@ -21,6 +21,7 @@ const OptionSpec kOptionTable[] = {
     {OPTION_RESULT_FILE, L"--resultFile", ARG_REQUIRED_JOINED},
     {OPTION_DRY_RUN, L"--dryRun", ARG_NONE},
     {OPTION_STRICT, L"--strict", ARG_NONE},
+    {OPTION_WAIT_FOR_PROCESS_TREE, L"--waitForProcessTree", ARG_NONE},
     {-1, nullptr, ARG_NONE},
 };
 
@@ -178,6 +179,8 @@ const wchar_t* const kFurtherUsage[] = {
     L"      --dryRun : check the configuration and show what a run would start, without "
     L"starting anything (no elevation needed)",
     L"      --strict : refuse a configuration with any finding of the dry run, starting nothing",
+    L"      --waitForProcessTree : a product is done only when every process its setup program "
+    L"started has ended",
 };
 
 }  // namespace

@@ -15,6 +15,7 @@ enum OptionId : int {
     OPTION_RESULT_FILE = 4,
     OPTION_DRY_RUN = 10,
     OPTION_STRICT = 11,
+    OPTION_WAIT_FOR_PROCESS_TREE = 12,
 };
 
 /// The limits of --setupTimeout, in seconds.

@@ -47,6 +47,7 @@ ordered_json productEntry(const ProductRecord& entry, bool dryRun) {
     json["launchResult"] =
         entry.launched ? ordered_json(launchResultWord(entry.launchResult)) : ordered_json();
     json["timedOut"] = entry.timedOut;
+    json["leftoverProcesses"] = entry.leftoverProcesses;
     // Milliseconds are precise enough, and keep the number short.
     json["seconds"] = static_cast<double>(static_cast<int64_t>(entry.seconds * 1000 + 0.5)) / 1000;
     if (dryRun)

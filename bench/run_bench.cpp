@@ -1,8 +1,9 @@
 // Whole-program benchmarks: the real Velkaro as a process, each compared side by side, in the
 // same iterations, with a reference measured the same way.
 //
-//   RunOverhead: removing 200 products whose setup program exits at once, against a plain loop
-//                that starts the same setup program 200 times with the same arguments.
+//   RunOverhead: removing 200 products whose setup program exits at once, against the job's
+//                floor: a plain loop that, 200 times, writes and flushes a parameter file and
+//                starts the same setup program with the same arguments.
 //   ConfigSize:  loading and listing 10,000 products against 1,000 (no setup program present,
 //                so every product is only listed and reported as ignored).
 //
@@ -124,6 +125,16 @@ double secondsOf(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Writes the file and flushes it to disk, as the program writes each parameter file.
+bool writeFlushed(const fs::path& file, const std::string& bytes) {
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+                    fsync(fd) == 0;
+    return close(fd) == 0 && ok;
+}
+
 int runVelkaro(const fs::path& config) {
     return runQuietly(
         {(programFolder() / "Velkaro").string(), "--uninstallConfigPath=" + config.string()});
@@ -134,11 +145,10 @@ void RunOverhead(benchmark::State& state) {
     Scene scene;
     scene.placeVeltSetup();
     const fs::path config = scene.writeConfig("config.xml", products, 0);
-    // The reference is given the same kind of parameter file, in a GUID-named place.
-    const fs::path param = scene.root() / "Temp/{00000000-0000-4000-8000-000000000000}";
-    std::ofstream(param) << "<Deployment><Payload code=\"V0\"/></Deployment>";
-    const std::vector<std::string> words = {scene.veltSetup().string(),
-                                            "--deploymentFile=\"" + param.string() + "\""};
+    // The reference writes the same kind of parameter file for each product, in a GUID-named
+    // place, flushed to disk as the program does, and removes them all at the end.
+    const fs::path params = scene.root() / "Temp/reference";
+    fs::create_directories(params);
     double program = 0, reference = 0;
     for (auto _ : state) {
         auto start = Clock::now();
@@ -148,8 +158,19 @@ void RunOverhead(benchmark::State& state) {
         }
         program += secondsOf(start);
         start = Clock::now();
-        for (int i = 0; i < products; ++i)
-            runQuietly(words, scene.veltSetup().parent_path().string());
+        for (int i = 0; i < products; ++i) {
+            const fs::path param =
+                params / ("{00000000-0000-4000-8000-" + std::to_string(100000000000 + i) + "}");
+            if (!writeFlushed(param, "<Deployment><Payload code=\"V" + std::to_string(i) +
+                                         "\"/></Deployment>")) {
+                state.SkipWithError("cannot write the reference's parameter file");
+                return;
+            }
+            runQuietly({scene.veltSetup().string(), "--deploymentFile=\"" + param.string() + "\""},
+                       scene.veltSetup().parent_path().string());
+        }
+        for (const fs::directory_entry& entry : fs::directory_iterator(params))
+            fs::remove(entry.path());
         reference += secondsOf(start);
     }
     const double n = static_cast<double>(state.iterations());

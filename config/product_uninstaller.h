@@ -39,6 +39,8 @@ public:
 
     /// The longest a setup program may run, in seconds; 0: no limit.
     uint32_t setupTimeoutSeconds = 0;
+    /// A product is sorted only when every process its setup program started has ended.
+    bool waitForProcessTree = false;
 
     zoka::Logger logger;  // constructed first, destroyed last
     ProductSet productsToRemove;

@@ -29,8 +29,9 @@ struct ProductRecord {
     bool hasExitCode = false;
     int32_t exitCode = 0;  ///< as the log shows it (signed)
     bool timedOut = false;
-    double seconds = 0;        ///< from the launch to the setup program's end
-    std::wstring commandLine;  ///< a dry run's: what a run would start (empty: nothing)
+    int leftoverProcesses = 0;  ///< still running when the setup program ended
+    double seconds = 0;         ///< from the launch to the setup program's end
+    std::wstring commandLine;   ///< a dry run's: what a run would start (empty: nothing)
 };
 
 /// A refusal's stable reason word; empty for a run that was not refused.
@@ -40,7 +41,7 @@ struct RunRecord {
     std::wstring hostName;
     unsigned long processId = 0;
     std::wstring configPath;
-    std::wstring logPath;  ///< the log file written; empty: no log could be written
+    std::wstring logPath;              ///< the log file written; empty: no log could be written
     uint32_t setupTimeoutSeconds = 0;  ///< 0: no limit
     std::chrono::system_clock::time_point start;
     std::chrono::system_clock::time_point end;

@@ -81,6 +81,21 @@ bool MediaUninstaller::runFolderIntact(bool gone) {
     return false;
 }
 
+void MediaUninstaller::reportLeftovers(const std::wstring& setupPath,
+                                       const UninstallProduct& product,
+                                       const std::vector<korr::LeftoverProcess>& leftovers) {
+    std::wstring list;
+    for (const korr::LeftoverProcess& process : leftovers) {
+        if (!list.empty())
+            list += L", ";
+        list += std::to_wstring(process.processId) + L" (" + process.name + L")";
+    }
+    logger.warn(L"Velkaro",
+                L"The setup program %s for (%s/%s/%s) ended and left %d processes running: %s",
+                setupPath.c_str(), product.sapCode.c_str(), product.baseVersion.c_str(),
+                product.platform.c_str(), static_cast<int>(leftovers.size()), list.c_str());
+}
+
 bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstring& setupPath,
                                 const std::vector<std::wstring>& arguments, bool quoteProgramPath,
                                 SetupVerdict (*verdictFor)(korr::LaunchResult, uint32_t),
@@ -96,6 +111,7 @@ bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstr
 
     korr::LaunchLimits limits;
     limits.timeoutSeconds = setupTimeoutSeconds;
+    limits.waitForProcessTree = waitForProcessTree;
     limits.onStopRequest = [&](unsigned long processId) {
         logger.error(L"",
                      L"Stop requested (%s) while the setup program %s (process %d) removes "
@@ -119,6 +135,8 @@ bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstr
                      L"with every process it started.",
                      setupPath.c_str(), sapCode, baseVersion, platform);
     }
+    if (!details.leftovers.empty())
+        reportLeftovers(setupPath, product, details.leftovers);
     const SetupVerdict verdict = verdictFor(launch, exitCode);
     int code = signedExitCode(exitCode);
     if (verdict.level == zoka::LEVEL_ERROR)
@@ -132,6 +150,7 @@ bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstr
         launchRecord->hasExitCode = launch == korr::LAUNCH_OK;
         launchRecord->exitCode = launch == korr::LAUNCH_OK ? code : 0;
         launchRecord->timedOut = launch == korr::LAUNCH_TIMED_OUT;
+        launchRecord->leftoverProcesses = static_cast<int>(details.leftovers.size());
         launchRecord->seconds = details.seconds;
     }
 

@@ -41,6 +41,8 @@ public:
     std::wstring veltSetupPath;
     /// The longest a setup program may run, in seconds; 0: no limit.
     uint32_t setupTimeoutSeconds = 0;
+    /// Waits for every process a setup program started, not only for the program.
+    bool waitForProcessTree = false;
     /// When set, the next removal writes its launch's details here.
     ProductRecord* launchRecord = nullptr;
 
@@ -48,6 +50,9 @@ private:
     /// False, with the reason logged, when the run folder's path leads elsewhere than to the
     /// folder this run created (`gone`: a vanished folder counts too).
     bool runFolderIntact(bool gone);
+    /// Logs, at WARN, the processes a setup program left running when it ended.
+    void reportLeftovers(const std::wstring& setupPath, const UninstallProduct& product,
+                         const std::vector<korr::LeftoverProcess>& leftovers);
     /// Runs a family setup program and waits for it, logs the family's verdict on its answer and
     /// turns that into the removal's result.
     bool runSetup(const UninstallProduct& product, const std::wstring& setupPath,

@@ -53,6 +53,7 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
 
     MediaUninstaller media;  // its destructor removes the run folder on every way out
     media.setupTimeoutSeconds = setupTimeoutSeconds;
+    media.waitForProcessTree = waitForProcessTree;
     if (record != nullptr) {
         // Entries are referred to while their product runs: no reallocation after this.
         record->products.reserve(record->products.size() + productsToRemove.size());

@@ -137,6 +137,13 @@ WaitStep WaitWatch::check(unsigned long processId) {
     return WaitStep::KeepWaiting;
 }
 
+int64_t WaitWatch::remainingMs() const {
+    if (limits_.timeoutSeconds == 0)
+        return -1;
+    const int64_t left = static_cast<int64_t>(limits_.timeoutSeconds) * 1000 - (nowMs() - startMs_);
+    return left > 0 ? left : 1;
+}
+
 double WaitWatch::elapsedSeconds() const {
     return static_cast<double>(nowMs() - startMs_) / 1000.0;
 }
@@ -176,14 +183,12 @@ LaunchResult runProcessAndWait(const std::wstring& programPath,
             programPath.c_str(), workingFolder.c_str(), commandLine.c_str());
 
     detail::WaitWatch watch(limits);
-    unsigned long processId = 0;
-    const LaunchResult result =
-        detail::startAndWait(logger, programPath, commandLine, workingFolder, quoteProgramPath,
-                             exitCode, watch, processId);
-    if (details != nullptr) {
-        details->processId = processId;
-        details->seconds = processId != 0 ? watch.elapsedSeconds() : 0;
-    }
+    LaunchDetails local;
+    LaunchDetails& filled = details != nullptr ? *details : local;
+    filled = LaunchDetails();
+    const LaunchResult result = detail::startAndWait(
+        logger, programPath, commandLine, workingFolder, quoteProgramPath, exitCode, watch, filled);
+    filled.seconds = filled.processId != 0 ? watch.elapsedSeconds() : 0;
     logInfo(logger, kModule, L"Process creation completed.");
     return result;
 }

@@ -20,16 +20,26 @@ enum LaunchResult : int {
 
 /// How long a program may run, and who hears of a stop request while it runs.
 struct LaunchLimits {
-    uint32_t timeoutSeconds = 0;  ///< 0: no limit
+    uint32_t timeoutSeconds = 0;  ///< 0: no limit, else for the program and (below) its tree
+    /// Wait on until every process the program started has ended too, not only the program.
+    bool waitForProcessTree = false;
     /// Called once, with the program's process id, when a (first) stop request comes while the
     /// program runs; the wait goes on. A second request ends the program and all it started.
     std::function<void(unsigned long processId)> onStopRequest;
 };
 
+/// A process that a program started and left running when it ended.
+struct LeftoverProcess {
+    unsigned long processId = 0;
+    std::wstring name;  ///< the program's file name; empty when it could not be read
+};
+
 /// What the caller may want to report about one launch.
 struct LaunchDetails {
     unsigned long processId = 0;  ///< 0 when nothing was started
-    double seconds = 0;           ///< from the start to the end of the program
+    double seconds = 0;           ///< from the start to the end of the program (or its tree)
+    /// Still running when the program ended (and, with waitForProcessTree, none).
+    std::vector<LeftoverProcess> leftovers;
 };
 
 /// Builds the command line (quoted program path first when `quoteProgramPath`, then each
@@ -40,8 +50,11 @@ LaunchResult runProcessAndWait(const std::wstring& programPath,
                                const std::wstring& workingDirectory, bool quoteProgramPath);
 
 /// The same, with a time limit and stop requests heard while waiting. The program runs in a
-/// group of its own (Windows: a job object; POSIX: a process group), so that ending it at the
-/// limit or on a second stop request ends every process it started too.
+/// group of its own (Windows: a job object that also ends it when this process dies; POSIX: a
+/// process group, with this process as subreaper of every orphan it leaves and the program
+/// killed when this process dies), so that ending it at the limit or on a second stop request
+/// ends every process it started too. The wait wakes on the program's end, a stop request or
+/// the limit, whichever comes first.
 LaunchResult runProcessAndWait(const std::wstring& programPath,
                                const std::vector<std::wstring>& arguments, uint32_t& exitCode,
                                const std::wstring& workingDirectory, bool quoteProgramPath,

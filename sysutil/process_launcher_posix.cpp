@@ -1,87 +1,360 @@
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/unicode.h"
+#include "base/unique_fd.h"
 #include "logging/shared_logger.h"
 #include "sysutil/process_launcher_platform.h"
+#include "sysutil/stop_request_platform.h"
 
 extern char** environ;
 
 namespace korr::detail {
 namespace {
 
+using zoka::posix::UniqueFd;
+
 constexpr wchar_t kModule[] = L"KorrUtilities";
 
-// Owns the file actions of one spawn.
-class SpawnActions {
-public:
-    SpawnActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-    ~SpawnActions() {
-        if (ok_)
-            ::posix_spawn_file_actions_destroy(&actions_);
-    }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    bool ok() const { return ok_; }
-    posix_spawn_file_actions_t* get() { return &actions_; }
+// ---- Waking on a child's end ----------------------------------------------------------------
 
-private:
-    posix_spawn_file_actions_t actions_;
-    bool ok_ = false;
-};
-
-// Owns the attributes of one spawn.
-class SpawnAttributes {
-public:
-    SpawnAttributes() { ok_ = ::posix_spawnattr_init(&attributes_) == 0; }
-    ~SpawnAttributes() {
-        if (ok_)
-            ::posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ok() const { return ok_; }
-    posix_spawnattr_t* get() { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_;
-    bool ok_ = false;
-};
-
-void sleepSlice() {
-    struct timespec slice = {0, static_cast<long>(WaitWatch::kSliceMs) * 1000000L};
-    // A signal (a stop request) cuts the sleep short, which is what the caller wants.
-    ::nanosleep(&slice, nullptr);
+// glibc has no wrapper; a kernel without the call answers ENOSYS.
+int openPidfd(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
-// Waits for the child under the watch; at the limit or on a second stop request the child's
-// whole process group is killed. Returns the wait's status word, or -1 when waitpid failed.
-pid_t waitUnderWatch(pid_t pid, int& status, WaitWatch& watch, WaitStep& ended) {
-    ended = WaitStep::KeepWaiting;
-    for (;;) {
-        const pid_t waited = ::waitpid(pid, &status, WNOHANG);
-        if (waited != 0 && !(waited < 0 && errno == EINTR))
-            return waited;
-        ended = watch.check(static_cast<unsigned long>(pid));
-        if (ended != WaitStep::KeepWaiting)
-            break;
-        sleepSlice();
-    }
-    // Every process the setup program started without leaving its group goes with it.
-    ::kill(-pid, SIGKILL);
-    pid_t waited;
-    do {
-        waited = ::waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    return waited;
+// Where the kernel has no pidfd, a SIGCHLD handler writes into this pipe instead.
+int childWakeRead = -1;
+int childWakeWrite = -1;
+
+void onChildSignal(int) {
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(childWakeWrite, &byte, 1);
+    errno = savedErrno;
 }
+
+void drain(int fd) {
+    char buffer[64];
+    while (::read(fd, buffer, sizeof(buffer)) > 0) {
+    }
+}
+
+// Decided once per process, before the first child is started: pidfds, or the SIGCHLD pipe.
+// The orphans a setup program leaves come to this process (subreaper) so that they can be
+// found, ended and reaped.
+bool usePidfd() {
+    static const bool pidfd = [] {
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+        const int fd = openPidfd(::getpid());
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+            return false;
+        childWakeRead = ends[0];
+        childWakeWrite = ends[1];
+        struct sigaction action = {};
+        action.sa_handler = onChildSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+        ::sigaction(SIGCHLD, &action, nullptr);
+        return false;
+    }();
+    return pidfd;
+}
+
+bool hasExited(pid_t child) {
+    siginfo_t info = {};
+    return ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == child;
+}
+
+// Blocks until one of `children` (children of this process, not yet reaped) has ended, a stop
+// request came, or `timeoutMs` passed (-1: no limit). No slice: the kernel wakes the wait.
+void waitForAnyEnd(const std::vector<pid_t>& children, int64_t timeoutMs) {
+    const int timeout =
+        timeoutMs < 0 ? -1 : static_cast<int>(std::min<int64_t>(timeoutMs, 1 << 30));
+    std::vector<UniqueFd> owners;
+    std::vector<struct pollfd> fds;
+    fds.push_back({stopRequestPipe(), POLLIN, 0});
+    if (usePidfd()) {
+        for (pid_t child : children) {
+            owners.emplace_back(openPidfd(child));
+            if (!owners.back().valid())
+                return;  // already reaped or gone: the caller looks again
+            fds.push_back({owners.back().get(), POLLIN, 0});
+        }
+    } else {
+        if (childWakeRead < 0)
+            return;
+        // Emptied before looking, so that an end after the look still wakes the poll.
+        drain(childWakeRead);
+        for (pid_t child : children) {
+            if (hasExited(child))
+                return;
+        }
+        fds.push_back({childWakeRead, POLLIN, 0});
+    }
+    ::poll(fds.data(), fds.size(), timeout);
+    drainStopRequestPipe();
+}
+
+// ---- The setup program's tree -----------------------------------------------------------------
+
+struct ProcessEntry {
+    pid_t pid = 0;
+    pid_t parent = 0;
+    char state = '?';
+    unsigned long long startTicks = 0;
+    std::string name;
+};
+
+bool readEntry(pid_t pid, ProcessEntry& entry) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        return false;
+    char buffer[1024];
+    const ssize_t n = ::read(fd.get(), buffer, sizeof(buffer) - 1);
+    if (n <= 0)
+        return false;
+    const std::string text(buffer, static_cast<size_t>(n));
+    // "pid (name) state parent ..." where the name may hold blanks and parentheses.
+    const size_t open = text.find('(');
+    const size_t close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return false;
+    entry.pid = pid;
+    entry.name = text.substr(open + 1, close - open - 1);
+    std::vector<std::string> fields;
+    size_t start = close + 2;
+    while (start < text.size() && fields.size() < 20) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos)
+            end = text.size();
+        fields.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (fields.size() < 20 || fields[0].empty())
+        return false;
+    entry.state = fields[0][0];
+    entry.parent = static_cast<pid_t>(std::strtol(fields[1].c_str(), nullptr, 10));
+    entry.startTicks = std::strtoull(fields[19].c_str(), nullptr, 10);
+    return true;
+}
+
+// The file name of the process's program; the kernel's short name when the link is unreadable.
+std::wstring programName(const ProcessEntry& entry) {
+    const std::string link = "/proc/" + std::to_string(entry.pid) + "/exe";
+    std::vector<char> buffer(4096);
+    const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size())
+        return zoka::fromUtf8(entry.name);
+    const std::string path(buffer.data(), static_cast<size_t>(n));
+    return zoka::fromUtf8(path.substr(path.rfind('/') + 1));
+}
+
+// The children of `pid` (every thread's), from /proc/<pid>/task/*/children. A process that is
+// gone has none.
+void readChildren(pid_t pid, std::vector<pid_t>& children) {
+    const std::string taskFolder = "/proc/" + std::to_string(pid) + "/task";
+    DIR* tasks = ::opendir(taskFolder.c_str());
+    if (tasks == nullptr)
+        return;
+    while (const struct dirent* task = ::readdir(tasks)) {
+        if (task->d_name[0] == '.')
+            continue;
+        const std::string path = taskFolder + "/" + task->d_name + "/children";
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.valid())
+            continue;
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd.get(), buffer, sizeof(buffer))) > 0)
+            text.append(buffer, static_cast<size_t>(n));
+        const char* p = text.c_str();
+        char* end = nullptr;
+        for (long value = std::strtol(p, &end, 10); end != p; value = std::strtol(p, &end, 10)) {
+            children.push_back(static_cast<pid_t>(value));
+            p = end;
+        }
+    }
+    ::closedir(tasks);
+}
+
+// Every process's parent, from a walk of /proc: the slow way, for kernels without child lists.
+void childrenFromScan(pid_t parent, std::vector<pid_t>& children) {
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return;
+    while (const struct dirent* item = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(item->d_name, &end, 10);
+        ProcessEntry entry;
+        if (*end == '\0' && pid > 0 && readEntry(static_cast<pid_t>(pid), entry) &&
+            entry.parent == parent)
+            children.push_back(entry.pid);
+    }
+    ::closedir(proc);
+}
+
+std::vector<pid_t> childrenOf(pid_t pid) {
+    static const bool listsWork = [] {
+        const std::string path = "/proc/self/task/" + std::to_string(::getpid()) + "/children";
+        return ::access(path.c_str(), R_OK) == 0;
+    }();
+    std::vector<pid_t> children;
+    if (listsWork)
+        readChildren(pid, children);
+    else
+        childrenFromScan(pid, children);
+    return children;
+}
+
+/// A process by its id and start, which together never name two processes.
+using ProcessKey = std::pair<pid_t, unsigned long long>;
+
+/// What earlier launches left running: theirs, never a later launch's.
+std::vector<ProcessKey>& earlierLeftovers() {
+    static std::vector<ProcessKey> keys;
+    return keys;
+}
+
+/// One launch's tree: the program while it runs, and every process it started. Once the
+/// program has ended, its orphans are children of this process (the subreaper) that started no
+/// earlier than the program did; earlier launches' leftovers started before (or are
+/// remembered) and stay out.
+class ProcessTree {
+public:
+    ProcessTree(pid_t program) : program_(program) {
+        ProcessEntry entry;
+        if (readEntry(program, entry))
+            startTicks_ = entry.startTicks;
+    }
+
+    /// The tree's processes now, zombies included (their state is 'Z').
+    std::vector<ProcessEntry> members() const {
+        std::vector<ProcessEntry> found;
+        const pid_t self = ::getpid();
+        std::vector<pid_t> pending;
+        for (pid_t child : childrenOf(self)) {
+            ProcessEntry entry;
+            const std::vector<ProcessKey>& earlier = earlierLeftovers();
+            if (readEntry(child, entry) && entry.parent == self &&
+                (child == program_ || entry.startTicks >= startTicks_) &&
+                std::find(earlier.begin(), earlier.end(), ProcessKey(child, entry.startTicks)) ==
+                    earlier.end()) {
+                found.push_back(entry);
+                pending.push_back(child);
+            }
+        }
+        while (!pending.empty() && found.size() < kMostMembers) {
+            const pid_t parent = pending.back();
+            pending.pop_back();
+            for (pid_t child : childrenOf(parent)) {
+                ProcessEntry entry;
+                if (readEntry(child, entry) && entry.parent == parent) {
+                    found.push_back(entry);
+                    pending.push_back(child);
+                }
+            }
+        }
+        return found;
+    }
+
+    /// Ends every process of the tree, the ones that left the program's group or session too,
+    /// and reaps those that come to this process. `programReaped`: the program's group may be
+    /// gone and its number reused, so it is not signalled as a group.
+    void end(bool programReaped) const {
+        if (!programReaped)
+            ::kill(-program_, SIGKILL);
+        const pid_t self = ::getpid();
+        // Each pass kills what it finds; a process started between a look and a kill is an
+        // orphan of a killed parent by the next pass. Ends when a pass finds nothing.
+        for (int pass = 0; pass < kMostPasses; ++pass) {
+            const std::vector<ProcessEntry> found = members();
+            if (found.empty())
+                return;
+            std::vector<pid_t> ours;
+            for (const ProcessEntry& entry : found) {
+                if (entry.state != 'Z')
+                    ::kill(entry.pid, SIGKILL);
+                if (entry.parent == self)
+                    ours.push_back(entry.pid);
+            }
+            for (pid_t pid : ours) {
+                int status = 0;
+                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+                }
+            }
+            if (ours.empty())
+                ::sched_yield();  // only others' zombies: their killed parents are ending
+        }
+    }
+
+    /// Reaps the tree's processes that have ended and came to this process.
+    void reapEnded() const {
+        const pid_t self = ::getpid();
+        for (const ProcessEntry& entry : members()) {
+            int status = 0;
+            if (entry.parent == self && entry.state == 'Z')
+                ::waitpid(entry.pid, &status, WNOHANG);
+        }
+    }
+
+    /// The running processes of the tree, for the caller's report; later launches leave them
+    /// out of their trees.
+    std::vector<LeftoverProcess> leaveBehind() const {
+        std::vector<LeftoverProcess> list;
+        for (const ProcessEntry& entry : members()) {
+            if (entry.state != 'Z') {
+                list.push_back({static_cast<unsigned long>(entry.pid), programName(entry)});
+                earlierLeftovers().emplace_back(entry.pid, entry.startTicks);
+            }
+        }
+        return list;
+    }
+
+    /// The running processes that are children of this process: the ones whose end wakes a
+    /// wait. Every other running process of the tree has a running parent among them.
+    std::vector<pid_t> roots() const {
+        std::vector<pid_t> list;
+        const pid_t self = ::getpid();
+        for (const ProcessEntry& entry : members()) {
+            if (entry.parent == self)
+                list.push_back(entry.pid);
+        }
+        return list;
+    }
+
+private:
+    static constexpr size_t kMostMembers = 100000;
+    static constexpr int kMostPasses = 1000;
+    pid_t program_;
+    unsigned long long startTicks_ = 0;
+};
+
+// ---- Starting the program ---------------------------------------------------------------------
 
 // A relative program path names a file in the caller's current folder, as CreateProcessW's
 // application name does; the child changes folder before exec, so anchor it first.
@@ -97,12 +370,93 @@ std::string absoluteProgram(const std::string& program) {
     return std::string(buffer.data()) + "/" + program;
 }
 
+// Closes every descriptor from 3 up; only async-signal-safe calls (in the new child).
+void closeInherited() {
+    if (::close_range(3, ~0U, 0) == 0)
+        return;
+    struct rlimit limit = {};
+    const rlim_t most = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
+    for (rlim_t fd = 3; fd < std::min<rlim_t>(most, 65536); ++fd)
+        ::close(static_cast<int>(fd));
+}
+
+/// What the new child needs, and where it leaves the error number of a failed start. The
+/// child shares this process's memory until its exec, and this process waits meanwhile.
+struct ChildStart {
+    const char* program;
+    char* const* argv;
+    const char* folder;
+    pid_t parent;
+    sigset_t parentMask;
+    int error;
+};
+
+// Runs in the child before exec, on a stack of its own, sharing the parent's memory: only
+// async-signal-safe calls, and nothing written but `start->error`.
+[[gnu::no_sanitize_address]] int becomeProgram(void* argument) {
+    ChildStart* start = static_cast<ChildStart*>(argument);
+    // The parent's handlers would run here on the parent's memory: a stop request meant for
+    // the parent would be counted twice. Until exec, every caught signal does its default.
+    for (int signo = 1; signo < NSIG; ++signo) {
+        struct sigaction action = {};
+        if (::sigaction(signo, nullptr, &action) == 0 && action.sa_handler != SIG_IGN &&
+            action.sa_handler != SIG_DFL) {
+            action = {};
+            action.sa_handler = SIG_DFL;
+            ::sigaction(signo, &action, nullptr);
+        }
+    }
+    ::sigprocmask(SIG_SETMASK, &start->parentMask, nullptr);
+    // A group of its own: ending it reaches every process it started, and a terminal's Ctrl+C
+    // reaches only Velkaro, which decides what to do.
+    if (::setpgid(0, 0) != 0) {
+        start->error = errno;
+    } else if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+        start->error = errno;
+    } else if (::getppid() != start->parent) {
+        // Velkaro died before the line above: nobody would end this program any more.
+        start->error = ESRCH;
+    } else if (::chdir(start->folder) != 0) {
+        start->error = errno;
+    } else {
+        // No descriptor of ours beyond the standard three reaches the program, like a process
+        // created without handle inheritance.
+        closeInherited();
+        ::execve(start->program, start->argv, environ);
+        start->error = errno;
+    }
+    ::_exit(127);
+}
+
+// Starts the child as posix_spawn does (shared memory, this process paused until the exec),
+// which costs far less than a fork's copy. Returns its process id, or -1 with `error` set.
+pid_t startChild(ChildStart& start, int& error) {
+    constexpr size_t kStackSize = 64 * 1024;
+    std::vector<char> stack(kStackSize);
+    sigset_t all;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &start.parentMask);
+    start.error = 0;
+    // The stack grows down on every platform this builds for.
+    const pid_t pid = ::clone(becomeProgram, stack.data() + stack.size(),
+                              CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
+    error = pid < 0 ? errno : start.error;
+    ::pthread_sigmask(SIG_SETMASK, &start.parentMask, nullptr);
+    if (pid > 0 && error != 0) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return -1;
+    }
+    return pid;
+}
+
 }  // namespace
 
 LaunchResult startAndWait(Logger& logger, const std::wstring& programPath,
                           const std::wstring& commandLine, const std::wstring& workingFolder,
                           bool /*quoteProgramPath*/, uint32_t& exitCode, WaitWatch& watch,
-                          unsigned long& processId) {
+                          LaunchDetails& details) {
     // Both forms of the command line split into the child's argument vector: quoted, word 0 is
     // the program; unquoted, callers put the quoted program first themselves. An empty command
     // line gives the program alone, as CommandLineToArgvW does for an empty string.
@@ -116,46 +470,56 @@ LaunchResult startAndWait(Logger& logger, const std::wstring& programPath,
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    const std::string folder = zoka::toUtf8(workingFolder);
 
-    SpawnActions actions;
-    int rc = actions.ok() ? 0 : ENOMEM;
-    if (rc == 0) {
-        rc = ::posix_spawn_file_actions_addchdir_np(actions.get(),
-                                                    zoka::toUtf8(workingFolder).c_str());
-    }
-    // No descriptor of ours beyond the standard three reaches the child, like a process
-    // created without handle inheritance.
-    if (rc == 0)
-        rc = ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
-    // A process group of its own: ending it at a limit or on request reaches every process it
-    // started, and a terminal's Ctrl+C reaches only this program, which decides what to do.
-    SpawnAttributes attributes;
-    if (rc == 0)
-        rc = attributes.ok() ? 0 : ENOMEM;
-    if (rc == 0)
-        rc = ::posix_spawnattr_setpgroup(attributes.get(), 0);
-    if (rc == 0)
-        rc = ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);
-    pid_t pid = -1;
-    // glibc reports a failed chdir or exec in the child as the result of posix_spawn.
-    if (rc == 0)
-        rc = ::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),
-                           environ);
-    if (rc != 0) {
-        logError(logger, kModule, L"CreateProcess failed (%d).\n", rc);
+    usePidfd();
+    ChildStart start{program.c_str(), argv.data(), folder.c_str(), ::getpid(), {}, 0};
+    int startError = 0;
+    const pid_t pid = startChild(start, startError);
+    if (pid < 0) {
+        logError(logger, kModule, L"CreateProcess failed (%d).\n", startError);
         return LAUNCH_CREATE_FAILED;
     }
-
-    processId = static_cast<unsigned long>(pid);
+    // Both sides set the group, so that it exists before either goes on.
+    ::setpgid(pid, pid);
     int status = 0;
-    WaitStep ended = WaitStep::KeepWaiting;
-    const pid_t waited = waitUnderWatch(pid, status, watch, ended);
-    if (ended == WaitStep::EndForTimeout)
-        return LAUNCH_TIMED_OUT;
-    if (ended == WaitStep::EndForStop)
-        return LAUNCH_STOPPED;
+
+    details.processId = static_cast<unsigned long>(pid);
+    const ProcessTree tree(pid);
+    bool reaped = false;
+    pid_t waited = 0;
+    int waitError = 0;
+    for (;;) {
+        const WaitStep step = watch.check(details.processId);
+        if (step != WaitStep::KeepWaiting) {
+            tree.end(reaped);
+            return step == WaitStep::EndForTimeout ? LAUNCH_TIMED_OUT : LAUNCH_STOPPED;
+        }
+        if (!reaped) {
+            waited = ::waitpid(pid, &status, WNOHANG);
+            waitError = errno;
+            if (waited < 0 && waitError == EINTR)
+                continue;
+            reaped = waited != 0;
+            if (reaped && !watch.limits().waitForProcessTree)
+                break;
+        }
+        std::vector<pid_t> roots;
+        if (reaped) {
+            tree.reapEnded();
+            roots = tree.roots();
+            if (roots.empty())
+                break;
+        } else {
+            roots.push_back(pid);
+        }
+        waitForAnyEnd(roots, watch.remainingMs());
+    }
+    tree.reapEnded();
+    details.leftovers = tree.leaveBehind();
+
     if (waited < 0) {
-        logError(logger, kModule, L"Failed to retrieve the Exit code (%d).\n", errno);
+        logError(logger, kModule, L"Failed to retrieve the Exit code (%d).\n", waitError);
         return LAUNCH_NO_EXIT_CODE;
     }
     if (!WIFEXITED(status)) {

@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <time.h>
@@ -8,6 +9,7 @@
 
 #include "base/unicode.h"
 #include "sysutil/stop_request.h"
+#include "sysutil/stop_request_platform.h"
 
 namespace korr {
 namespace {
@@ -15,6 +17,9 @@ namespace {
 std::atomic<int> requests{0};
 std::atomic<int> firstSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler needs a lock-free count");
+// The self-pipe that wakes a launcher waiting on its child; both ends close on exec.
+int wakeRead = -1;
+int wakeWrite = -1;
 
 // What the first request lets finish, as UTF-8 text, in two buffers: the run fills the one the
 // handler does not read and then publishes it, so the handler never sees half a text.
@@ -86,7 +91,14 @@ void onStopSignal(int signo) {
     const int savedErrno = errno;
     int none = 0;
     firstSignal.compare_exchange_strong(none, signo);
-    if (requests.fetch_add(1) == 0)
+    const bool first = requests.fetch_add(1) == 0;
+    // The waiter is woken before the notice, which may have to wait for a slow console reader.
+    if (wakeWrite >= 0) {
+        // A full pipe already wakes the reader; the count holds the number.
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeWrite, &byte, 1);
+    }
+    if (first)
         writeNotice(signo);
     errno = savedErrno;
 }
@@ -95,6 +107,11 @@ void onStopSignal(int signo) {
 
 bool installStopHandlers() {
     static const bool installed = [] {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+            wakeRead = ends[0];
+            wakeWrite = ends[1];
+        }
         struct sigaction action = {};
         action.sa_handler = onStopSignal;
         sigemptyset(&action.sa_mask);
@@ -152,5 +169,23 @@ void setStopNotice(const std::wstring& what) {
 }
 
 void stopHandlingDone() {}
+
+namespace detail {
+
+int stopRequestPipe() {
+    return wakeRead;
+}
+
+void drainStopRequestPipe() {
+    char buffer[64];
+    while (wakeRead >= 0 && ::read(wakeRead, buffer, sizeof(buffer)) > 0) {
+    }
+}
+
+void* stopRequestEvent() {
+    return nullptr;
+}
+
+}  // namespace detail
 
 }  // namespace korr

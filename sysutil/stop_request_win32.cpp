@@ -6,6 +6,7 @@
 
 #include "support/console.h"
 #include "sysutil/stop_request.h"
+#include "sysutil/stop_request_platform.h"
 
 namespace korr {
 namespace {
@@ -16,6 +17,8 @@ std::atomic<int> requests{0};
 std::atomic<DWORD> firstEvent{kNoEvent};
 // Set by the main thread once it has cleaned up; a handler with only seconds left waits for it.
 HANDLE doneEvent = nullptr;
+// Set on each request, so that a launcher waiting on its child wakes at once.
+HANDLE wakeEvent = nullptr;
 
 bool inServiceSession() {
     DWORD session = 1;
@@ -57,6 +60,8 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         }
         zoka::console::err({L"Stop requested (", eventName(event), L"): ", text});
     }
+    if (wakeEvent != nullptr)
+        ::SetEvent(wakeEvent);
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // The process ends when this returns: give the run the few seconds the system allows
         // (5 for a closed window) to log the stop and remove its folder.
@@ -70,8 +75,10 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 
 bool installStopHandlers() {
     static const bool installed = [] {
-        // Deliberately never closed: a handler thread may still wait on it at process end.
+        // Deliberately never closed (either event): a handler thread may still use it at
+        // process end.
         doneEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        wakeEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
         // A parent that started us with Ctrl+C ignored keeps it so; the other events still come.
         return ::SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
     }();
@@ -102,5 +109,19 @@ void stopHandlingDone() {
     if (doneEvent != nullptr)
         ::SetEvent(doneEvent);
 }
+
+namespace detail {
+
+int stopRequestPipe() {
+    return -1;
+}
+
+void drainStopRequestPipe() {}
+
+void* stopRequestEvent() {
+    return wakeEvent;
+}
+
+}  // namespace detail
 
 }  // namespace korr

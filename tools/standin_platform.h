@@ -32,8 +32,9 @@ bool readFile(const std::wstring& path, size_t limit, std::string& bytes, bool& 
 bool appendFile(const std::wstring& path, const std::string& bytes);
 
 /// Starts `program` with the one argument and returns its process id (0 when it failed). The
-/// child stays in this program's process group (POSIX) or job (Windows).
-unsigned long startChild(const std::wstring& program, const wchar_t* argument);
+/// child stays in this program's job (Windows) and, unless `leaveGroup`, in its process group
+/// (POSIX: with `leaveGroup` it gets a session of its own; Windows: a process group).
+unsigned long startChild(const std::wstring& program, const wchar_t* argument, bool leaveGroup);
 
 void sleepMs(unsigned long ms);
 [[noreturn]] void hang();

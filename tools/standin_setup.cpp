@@ -23,6 +23,10 @@
 //                     file's folder aside to the same name + ".taken", makes a new folder under
 //                     its name, then exits 0)
 //   STANDIN_SLEEP_MS  milliseconds to sleep after writing the record, before the action
+//   STANDIN_CHILD     hang | <milliseconds>: before the action, start a copy of itself that
+//                     leaves the process group (POSIX: a session of its own; Windows: a process
+//                     group of its own) and hangs, or lives that long and exits with 0: a setup
+//                     program that hands its work to a child
 //   STANDIN_RULES     needle=action;needle=action... The first needle found in the parameter
 //                     file's bytes (UTF-8) chooses the action: an exit code or a mode.
 //                     The last '=' of a rule separates needle and action. In the file, every
@@ -56,6 +60,7 @@
 //   rule_miss=<n>                                     none of the n rules matched
 //   action=exit <code>|hang|die|hangtree|swapfolder done|swapfolder failed
 //   grandchild=<process id>                           the copy that hangtree started
+//   child=<process id>                                the copy that STANDIN_CHILD started
 //   sleep_ms=<n>
 //   record=end
 //
@@ -65,6 +70,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -81,6 +87,8 @@ constexpr wchar_t kQxOption[] = L"--driverXML=";
 constexpr uint32_t kUnmatchedExit = 97;
 // The only argument of the copy that hangtree starts: it hangs at once, reading nothing.
 constexpr wchar_t kHangChildOption[] = L"--standin-hang-child";
+// The only argument of the copy that STANDIN_CHILD starts, joined with its lifetime.
+constexpr wchar_t kChildOption[] = L"--standin-child=";
 
 enum class Mode { exit, hang, die, hangtree, swapfolder };
 
@@ -99,6 +107,7 @@ struct Config {
     Action action;
     Action unmatched{Mode::exit, kUnmatchedExit};
     unsigned long sleepMs = 0;
+    std::wstring child;  ///< STANDIN_CHILD; empty: none
     std::vector<Rule> rules;
     std::wstring configFile;
     std::vector<std::string> errors;
@@ -264,6 +273,12 @@ void apply(Config& config, const std::string& key, const std::string& value,
         } else {
             config.errors.push_back("STANDIN_SLEEP_MS: " + value);
         }
+    } else if (key == "STANDIN_CHILD") {
+        uint32_t ms = 0;
+        if (trim(value) == "hang" || (parseCode(value, ms) && trim(value)[0] != '-'))
+            config.child = zoka::fromUtf8(trim(value));
+        else
+            config.errors.push_back("STANDIN_CHILD: " + value);
     } else if (key == "STANDIN_RULES") {
         addRules(config, value);
     } else if (key == "STANDIN_UNMATCHED") {
@@ -276,10 +291,14 @@ void apply(Config& config, const std::string& key, const std::string& value,
     }
 }
 
+bool startsWith(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
 Config loadConfig(const std::wstring& program) {
     Config config;
     for (const char* key : {"STANDIN_JOURNAL", "STANDIN_EXIT", "STANDIN_MODE", "STANDIN_SLEEP_MS",
-                            "STANDIN_RULES", "STANDIN_UNMATCHED"}) {
+                            "STANDIN_CHILD", "STANDIN_RULES", "STANDIN_UNMATCHED"}) {
         std::wstring value;
         if (standin::getEnv(key, value))
             apply(config, key, zoka::toUtf8(value), std::wstring());
@@ -320,16 +339,19 @@ Config loadConfig(const std::wstring& program) {
     return config;
 }
 
-bool startsWith(const std::wstring& text, const wchar_t* prefix) {
-    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::wstring> args = standin::arguments(argc, argv);
     if (args.size() == 2 && args[1] == kHangChildOption)
         standin::hang();
+    if (args.size() == 2 && startsWith(args[1], kChildOption)) {
+        const std::wstring life = args[1].substr(std::char_traits<wchar_t>::length(kChildOption));
+        if (life == L"hang")
+            standin::hang();
+        standin::sleepMs(std::wcstoul(life.c_str(), nullptr, 10));
+        standin::exitWith(0);
+    }
     const std::wstring program = standin::programPath();
     const Config config = loadConfig(program);
 
@@ -416,9 +438,8 @@ int main(int argc, char** argv) {
             break;
         case Mode::hangtree:
             record += "action=hangtree\n";
-            record +=
-                "grandchild=" + std::to_string(standin::startChild(program, kHangChildOption)) +
-                "\n";
+            record += "grandchild=" +
+                      std::to_string(standin::startChild(program, kHangChildOption, false)) + "\n";
             break;
         case Mode::swapfolder: {
             // What a user who can rename entries in the temporary folder would do: the run's
@@ -432,6 +453,11 @@ int main(int argc, char** argv) {
             record += std::string("action=swapfolder ") + (error ? "failed" : "done") + "\n";
             break;
         }
+    }
+    if (!config.child.empty()) {
+        const std::wstring argument = kChildOption + config.child;
+        record +=
+            "child=" + std::to_string(standin::startChild(program, argument.c_str(), true)) + "\n";
     }
     record += "sleep_ms=" + std::to_string(config.sleepMs) + "\n";
     record += "record=end\n";

@@ -113,14 +113,19 @@ bool appendFile(const std::wstring& path, const std::string& bytes) {
     return ::close(fd) == 0 && written;
 }
 
-unsigned long startChild(const std::wstring& program, const wchar_t* argument) {
+unsigned long startChild(const std::wstring& program, const wchar_t* argument, bool leaveGroup) {
     std::string path = zoka::toUtf8(program);
     std::string word = zoka::toUtf8(argument);
     char* argv[] = {path.data(), word.data(), nullptr};
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0)
+    posix_spawnattr_t attributes;
+    if (::posix_spawnattr_init(&attributes) != 0)
         return 0;
-    return static_cast<unsigned long>(pid);
+    if (leaveGroup)
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, path.c_str(), nullptr, &attributes, argv, environ);
+    ::posix_spawnattr_destroy(&attributes);
+    return rc == 0 ? static_cast<unsigned long>(pid) : 0;
 }
 
 void sleepMs(unsigned long ms) {

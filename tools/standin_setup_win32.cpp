@@ -116,13 +116,14 @@ bool appendFile(const std::wstring& path, const std::string& bytes) {
            written == bytes.size();
 }
 
-unsigned long startChild(const std::wstring& program, const wchar_t* argument) {
+unsigned long startChild(const std::wstring& program, const wchar_t* argument, bool leaveGroup) {
     std::wstring commandLine = L"\"" + program + L"\" " + argument;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info))
+    const DWORD flags = leaveGroup ? CREATE_NEW_PROCESS_GROUP : 0;
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags,
+                          nullptr, nullptr, &startup, &info))
         return 0;
     zoka::win32::UniqueHandle process(info.hProcess);
     zoka::win32::UniqueHandle thread(info.hThread);

@@ -107,6 +107,11 @@ TEST(OptionParserTest, TableOfCommandLines) {
          {}},
         {"unattended options are exact", {L"--resultfile=x"}, {L"-1|-1|--resultfile|x"}, {}},
         {"strict", {L"--strict", L"--strict=1"}, {L"11|0|--strict|-", L"11|-3|--strict|1"}, {}},
+        {"process tree", {L"--waitForProcessTree"}, {L"12|0|--waitForProcessTree|-"}, {}},
+        {"process tree takes no argument",
+         {L"--waitForProcessTree=1"},
+         {L"12|-3|--waitForProcessTree|1"},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -246,6 +246,9 @@ const wchar_t kDryRunUsage[] =
     L"anything (no elevation needed)";
 const wchar_t kStrictUsage[] =
     L"      --strict : refuse a configuration with any finding of the dry run, starting nothing";
+const wchar_t kProcessTreeUsage[] =
+    L"      --waitForProcessTree : a product is done only when every process its setup program "
+    L"started has ended";
 
 std::vector<std::wstring> usageOut() {
     return {L"",
@@ -262,6 +265,7 @@ std::vector<std::wstring> usageOut() {
             L"      --resultFile=<path of a JSON file that receives the run's results>",
             kDryRunUsage,
             kStrictUsage,
+            kProcessTreeUsage,
             L""};
 }
 
@@ -275,7 +279,8 @@ std::vector<std::wstring> usageLog() {
             L"ended with every process it started>",
             L"INFO       --resultFile=<path of a JSON file that receives the run's results>",
             std::wstring(L"INFO ") + kDryRunUsage,
-            std::wstring(L"INFO ") + kStrictUsage};
+            std::wstring(L"INFO ") + kStrictUsage,
+            std::wstring(L"INFO ") + kProcessTreeUsage};
 }
 
 std::vector<std::wstring> helpLog() {

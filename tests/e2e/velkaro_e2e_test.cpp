@@ -138,6 +138,7 @@ TEST(E2eOptions, ErrorsAndStrayWordsAreRefusedWithOne) {
         {{L"/uninstallConfigPath=x.xml"}, L"Unrecognized option : -uninstallConfigPath"},
         {{L"-"}, L"Unrecognized option : -"},
         {{L"--help=1"}, L"Option does not accept argument : --help"},
+        {{L"--waitForProcessTree=yes"}, L"Option does not accept argument : --waitForProcessTree"},
         {{L"--uninstallConfigPath"}, L"Required argument is missing : --uninstallConfigPath"},
         {{L"--uninstallConfigPath", L"c.xml"},
          L"Required argument is missing : --uninstallConfigPath"},
@@ -712,6 +713,118 @@ TEST(E2eUnattended, SetupTimeoutEndsTheTreeAndTheRunGoesOn) {
                        }));
     const double hung = doc["products"][0]["seconds"].get<double>();
     EXPECT_TRUE(hung >= 1.0 && hung < 30.0) << hung;
+}
+
+// What becomes of the processes a setup program starts: a child that outlives it is reported
+// and left running, or waited for with --waitForProcessTree; one that left the program's group
+// or session is still ended at the limit.
+TEST(E2eUnattended, ProcessesTheSetupProgramStarts) {
+    REQUIRE_ADMIN();
+    const struct {
+        const char* name;
+        std::string answer;  // the setup program's own action
+        std::string child;   // STANDIN_CHILD
+        std::vector<std::wstring> options;
+        std::string outcome;
+        int leftovers;
+        bool childRuns;       // after the run
+        double leastSeconds;  // the product's seconds at least
+    } cases[] = {
+        {"left behind", "0", "hang", {}, "removed", 1, true, 0},
+        {"handed off, waited for",
+         "0",
+         "1500",
+         {L"--waitForProcessTree"},
+         "removed",
+         0,
+         false,
+         1.5},
+        {"left behind, waited for to the limit",
+         "0",
+         "hang",
+         {L"--waitForProcessTree", L"--setupTimeout=1"},
+         "failed",
+         0,
+         false,
+         1.0},
+        {"own session, ended at the limit",
+         "hang",
+         "hang",
+         {L"--setupTimeout=1"},
+         "failed",
+         0,
+         false,
+         1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene scene;
+        const std::vector<Product> products = {velt(L"A_TREE", c.answer)};
+        const std::wstring setup = scene.placeSetup(Place::Velt, products);
+        ASSERT_TRUE(testutil::writeBytes(setup + L".cfg", testutil::readBytes(setup + L".cfg") +
+                                                              "STANDIN_CHILD=" + c.child + "\n"));
+        const std::wstring results = scene.path(L"r.json");
+        std::vector<std::wstring> args = {L"--uninstallConfigPath=" + scene.writeConfig(products),
+                                          L"--resultFile=" + results};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult result = scene.run(args);
+        const std::vector<JournalRecord> records = scene.journal();
+        ASSERT_GE(records.size(), 1u);
+        const unsigned long child = std::stoul("0" + utf8(records[0].get("child")));
+        ASSERT_NE(child, 0u) << "the stand-in did not start its child";
+        const bool childRuns = processAlive(child);
+        if (childRuns)
+            killProcessId(child);  // nothing left by the test
+        EXPECT_EQ(childRuns, c.childRuns);
+
+        const json doc = readResults(results);
+        ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
+        ASSERT_EQ(doc["products"].size(), 1u);
+        const json& product = doc["products"][0];
+        EXPECT_EQ(product["outcome"], c.outcome);
+        EXPECT_EQ(product["leftoverProcesses"], c.leftovers);
+        EXPECT_GE(product["seconds"].get<double>(), c.leastSeconds);
+        EXPECT_EQ(result.exitCode, c.outcome == "removed" ? 0 : 2);
+
+        const std::wstring warning = L"WARN The setup program " + setup +
+                                     L" for (A_TREE/1.0/win64) ended and left 1 processes "
+                                     L"running: " +
+                                     std::to_wstring(child) + L" (";
+        size_t warnings = 0;
+        for (const std::wstring& line : scene.logSummary())
+            warnings += line.rfind(warning, 0) == 0;
+        EXPECT_EQ(warnings, c.leftovers == 1 ? 1u : 0u);
+    }
+}
+
+// A manager that kills the program while a setup program runs takes the setup program with it.
+TEST(E2eUnattended, KilledProgramLeavesNoSetupProgram) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    const std::vector<Product> products = {velt(L"A_HANG", "hang"), velt(L"B_OK", "0")};
+    scene.placeSetup(Place::Velt, products);
+    ChildProcess program;
+    ASSERT_TRUE(scene.start(program, {L"--uninstallConfigPath=" + scene.writeConfig(products)}));
+    unsigned long setupPid = 0;
+    for (int i = 0; i < 1200 && setupPid == 0; ++i) {
+        const std::vector<JournalRecord> records = scene.journal();
+        if (!records.empty())
+            setupPid = std::stoul("0" + utf8(records[0].get("pid")));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_NE(setupPid, 0u) << "no setup program started";
+    program.kill();
+    program.wait();
+    // The system ends it as the killed program's last handle closes or its parent dies.
+    bool alive = processAlive(setupPid);
+    for (int i = 0; i < 200 && alive; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        alive = processAlive(setupPid);
+    }
+    EXPECT_FALSE(alive) << "the setup program outlived the killed program";
+    if (alive)
+        killProcessId(setupPid);
 }
 
 // Every refusal after the options are read leaves a results file with its reason word, wherever

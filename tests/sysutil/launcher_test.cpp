@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "base/platform.h"
 #include "base/unicode.h"
+#include "e2e/e2e_platform.h"
 #include "logging/logger.h"
 #include "standin.h"
 #include "sysutil/process_launcher.h"
@@ -65,6 +68,59 @@ protected:
         return records.empty() ? JournalRecord() : records.back();
     }
     size_t runs() const { return testutil::readJournal(journal_).size(); }
+
+    /// What the launcher does with the processes a program starts: reported when left
+    /// running, waited for on request, ended at the limit wherever they went.
+    void checkProcessTrees() {
+        const struct {
+            const char* name;
+            std::string lines;
+            uint32_t timeoutSeconds;
+            bool waitForProcessTree;
+            LaunchResult result;
+            bool leftover;   // the child is reported as left behind
+            bool childRuns;  // after the launch
+        } cases[] = {
+            {"left behind", "STANDIN_CHILD=hang\n", 0, false, korr::LAUNCH_OK, true, true},
+            {"handed off, waited for", "STANDIN_CHILD=300\n", 0, true, korr::LAUNCH_OK, false,
+             false},
+            {"waited for to the limit", "STANDIN_CHILD=hang\n", 1, true, korr::LAUNCH_TIMED_OUT,
+             false, false},
+            {"own session, ended at the limit", "STANDIN_MODE=hang\nSTANDIN_CHILD=hang\n", 1, false,
+             korr::LAUNCH_TIMED_OUT, false, false},
+            {"ended before the limit", "STANDIN_EXIT=33\nSTANDIN_CHILD=0\n", 30, true,
+             korr::LAUNCH_OK, false, false},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            configure(c.lines);
+            korr::LaunchLimits limits;
+            limits.timeoutSeconds = c.timeoutSeconds;
+            limits.waitForProcessTree = c.waitForProcessTree;
+            korr::LaunchDetails details;
+            uint32_t exitCode = kUntouched;
+            EXPECT_EQ(korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true, limits,
+                                              &details),
+                      c.result);
+            const JournalRecord run = lastRun();
+            const unsigned long child = std::stoul("0" + utf8(run.get("child")));
+            ASSERT_NE(child, 0u) << "the stand-in did not start its child";
+            EXPECT_EQ(details.processId, std::stoul("0" + utf8(run.get("pid"))));
+            const bool childRuns = e2e::processAlive(child);
+            if (childRuns)
+                e2e::killProcessId(child);  // nothing left by the test
+            EXPECT_EQ(childRuns, c.childRuns);
+            ASSERT_EQ(details.leftovers.size(), c.leftover ? 1u : 0u);
+            if (c.leftover) {
+                EXPECT_EQ(details.leftovers[0].processId, child);
+                EXPECT_EQ(details.leftovers[0].name, L"Setup \u65e5\u672c.exe");
+            }
+            if (c.result == korr::LAUNCH_OK)
+                EXPECT_EQ(exitCode, c.lines.rfind("STANDIN_EXIT=33", 0) == 0 ? 33u : 0u);
+            else
+                EXPECT_EQ(exitCode, kUntouched);
+        }
+    }
 
     testutil::ScratchDir scratch_{L"launch"};
     std::wstring folder_, setup_, journal_, param_;
@@ -255,6 +311,48 @@ TEST_F(Launcher, MissingParameterFileIsRecordedNotFatal) {
     EXPECT_EQ(run.get("param"), missing);
     EXPECT_EQ(run.get("param_status"), L"missing");
     EXPECT_FALSE(run.has("param_hex"));
+}
+
+TEST_F(Launcher, ProcessesTheProgramStarts) {
+    checkProcessTrees();
+}
+
+// What one launch left running belongs to it: a later launch neither reports nor waits for it.
+TEST_F(Launcher, EarlierLeftoversStayOutOfLaterTrees) {
+    configure("STANDIN_CHILD=hang\n");
+    uint32_t exitCode = kUntouched;
+    korr::LaunchDetails first;
+    ASSERT_EQ(korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true,
+                                      korr::LaunchLimits(), &first),
+              korr::LAUNCH_OK);
+    ASSERT_EQ(first.leftovers.size(), 1u);
+    configure("STANDIN_EXIT=33\n");
+    korr::LaunchLimits limits;
+    limits.waitForProcessTree = true;
+    limits.timeoutSeconds = 30;
+    korr::LaunchDetails second;
+    EXPECT_EQ(korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true, limits, &second),
+              korr::LAUNCH_OK);
+    EXPECT_EQ(exitCode, 33u);
+    EXPECT_TRUE(second.leftovers.empty());
+    EXPECT_TRUE(e2e::processAlive(first.leftovers[0].processId));
+    e2e::killProcessId(first.leftovers[0].processId);
+}
+
+// Where the kernel has no pidfd, the wait hears a child's end through SIGCHLD instead. The
+// choice is made once per process, so the cases run in a fresh copy of the test program.
+TEST_F(Launcher, ProcessesTheProgramStartsWithoutPidfd) {
+    if (!sysutiltest::canHidePidfd())
+        GTEST_SKIP() << "only Linux hides a system call from a process";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (!sysutiltest::hidePidfd())
+                std::exit(2);
+            checkProcessTrees();
+            std::exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -26,6 +26,11 @@ std::wstring accessList(const std::wstring& path, std::wstring& user);
 /// POSIX: removes the lock file that stands for a named object; nothing on Windows.
 void removeLockFile(const std::wstring& objectName);
 
+/// Linux: true (a process can make the pidfd system calls fail as on a kernel without them).
+bool canHidePidfd();
+/// Makes every later pidfd_open of this process fail with ENOSYS; false when it could not.
+bool hidePidfd();
+
 /// A name no other test or process uses, in the global namespace.
 std::wstring uniqueLockName();
 

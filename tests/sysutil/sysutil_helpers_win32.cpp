@@ -60,4 +60,12 @@ std::wstring accessList(const std::wstring& path, std::wstring& user) {
     return text.get();
 }
 
+bool canHidePidfd() {
+    return false;
+}
+
+bool hidePidfd() {
+    return false;
+}
+
 }  // namespace sysutiltest
