@@ -1,6 +1,7 @@
 #include "report/fleet.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -106,15 +107,14 @@ private:
         while (!pending.empty()) {
             const fs::path dir = pending.back();
             pending.pop_back();
-            std::vector<fs::path> entries;
+            std::vector<fs::directory_entry> entries;
             fs::directory_iterator it(dir, ec), end;
             if (ec) {
                 fail(dir, ec);
                 continue;
             }
-            for (; it != end; it.increment(ec)) {
-                entries.push_back(it->path());
-            }
+            for (; it != end; it.increment(ec))
+                entries.push_back(*it);
             if (ec)
                 fail(dir, ec);
             // Sorted: the page is the same whatever order the file system lists.
@@ -124,19 +124,22 @@ private:
         }
     }
 
-    void entry(const fs::path& root, const fs::path& path, std::vector<fs::path>& pending) {
+    // The entry's type comes from the folder listing where the system gives it, so a plain
+    // file costs no extra look-up; links are followed.
+    void entry(const fs::path& root, const fs::directory_entry& e, std::vector<fs::path>& pending) {
+        const fs::path& path = e.path();
+        const bool json = hasJsonExtension(path);
         std::error_code ec;
-        const fs::file_status own = fs::symlink_status(path, ec);
-        const bool link = !ec && fs::is_symlink(own);
-        const fs::file_status status = link ? fs::status(path, ec) : own;
+        const bool file = e.is_regular_file(ec);
+        const bool dir = !ec && !file && e.is_directory(ec);
         if (ec) {
             // A dangling link is listed only where a results file was meant; a loop always.
-            if (ec == std::errc::too_many_symbolic_link_levels || hasJsonExtension(path))
+            if (ec == std::errc::too_many_symbolic_link_levels || json)
                 fail(path, ec);
             return;
         }
-        if (fs::is_directory(status)) {
-            if (link) {
+        if (dir) {
+            if (e.is_symlink(ec)) {
                 const fs::path target = fs::canonical(path, ec);
                 const fs::path here = ec ? fs::path() : fs::canonical(path.parent_path(), ec);
                 if (ec) {
@@ -152,7 +155,7 @@ private:
                     return;
             }
             pending.push_back(path);
-        } else if (fs::is_regular_file(status) && hasJsonExtension(path)) {
+        } else if (file && json) {
             // <root>/<host>.json, or <root>/<host>/.../<file>.json (the playbooks' layout).
             const fs::path relative = path.lexically_relative(root);
             const bool nested = relative.has_parent_path() && !relative.parent_path().empty();
@@ -181,16 +184,12 @@ public:
     FileReader() : buffer_(new char[kMaxResultFileBytes + 1]) {}
 
     bool read(const fs::path& path, std::string_view& bytes, std::string& error) {
-        std::error_code ec;
-        const uintmax_t size = fs::file_size(path, ec);
-        if (!ec && size > kMaxResultFileBytes) {
-            bytes = std::string_view(buffer_.get(), kMaxResultFileBytes + 1);
-            return true;
-        }
         in_.clear();
+        errno = 0;
         in_.open(path, std::ios::binary);
         if (!in_) {
-            error = ec ? ec.message() : std::string("cannot be opened");
+            // The file stream leaves the system's reason in errno.
+            error = errno != 0 ? std::generic_category().message(errno) : "cannot be opened";
             return false;
         }
         in_.read(buffer_.get(), static_cast<std::streamsize>(kMaxResultFileBytes + 1));
