@@ -92,4 +92,12 @@ print("%s/%s" % (d["exitCode"], d["refusal"]))' "$work/fetched/$host/results.jso
     [ "$got" = "$results" ] || show "$host: results file says $got, not $results"
 done
 [ ! -e "$work/refused/journal.txt" ] || show "the refused host started a setup program"
-echo "ansible: success, failure (exit 2) and refusal (exit 1) reported as expected, with their results files"
+# The fleet report the play ends with, over the fetched results files. The three hosts are this
+# one machine under three names, so the report shows one machine with two earlier runs, and no
+# inventory host as missing.
+summary="$work/fetched-report/summary.json"
+[ -s "$work/fetched-report/report.html" ] || show "the play wrote no fleet report"
+got=$(python3 -c 'import json, sys; d = json.load(open(sys.argv[1]))
+print("%(machines)s/%(olderRuns)s/%(neverReported)s/%(unreadable)s" % d)' "$summary")
+[ "$got" = 1/2/0/0 ] || show "fleet report: machines/earlier runs/never/unreadable $got, not 1/2/0/0"
+echo "ansible: success, failure (exit 2) and refusal (exit 1) reported as expected, with their results files and the fleet report"
