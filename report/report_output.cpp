@@ -218,9 +218,9 @@ std::string summaryDocument(const Fleet& fleet, const FleetOptions& options) {
     return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
 }
 
-std::string scriptSafeJson(const std::string& json) {
-    std::string out;
-    out.reserve(json.size() + json.size() / 16);
+namespace {
+
+void appendScriptSafe(std::string& out, std::string_view json) {
     for (size_t i = 0; i < json.size(); ++i) {
         const char c = json[i];
         if (c == '<') {
@@ -237,10 +237,18 @@ std::string scriptSafeJson(const std::string& json) {
             out += c;
         }
     }
+}
+
+}  // namespace
+
+std::string scriptSafeJson(const std::string& json) {
+    std::string out;
+    out.reserve(json.size());
+    appendScriptSafe(out, json);
     return out;
 }
 
-std::string reportPage(const Fleet& fleet, const FleetOptions& options) {
+void writeReportPage(const Fleet& fleet, const FleetOptions& options, std::ostream& out) {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
     w.StartObject();
@@ -287,8 +295,21 @@ std::string reportPage(const Fleet& fleet, const FleetOptions& options) {
         page += chunk;
     static constexpr std::string_view kMarker = "{{FLEET_DATA}}";
     const size_t at = page.find(kMarker);
-    return page.substr(0, at) + scriptSafeJson(std::string(buffer.GetString(), buffer.GetSize())) +
-           page.substr(at + kMarker.size());
+    out.write(page.data(), static_cast<std::streamsize>(at));
+    const std::string_view data(buffer.GetString(), buffer.GetSize());
+    std::string piece;
+    for (size_t from = 0; from < data.size();) {
+        // Pieces end before a byte that continues a character, so U+2028 is never split.
+        size_t to = std::min(data.size(), from + 65536);
+        while (to < data.size() && (static_cast<unsigned char>(data[to]) & 0xC0) == 0x80)
+            ++to;
+        piece.clear();
+        appendScriptSafe(piece, data.substr(from, to - from));
+        out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+        from = to;
+    }
+    out.write(page.data() + at + kMarker.size(),
+              static_cast<std::streamsize>(page.size() - at - kMarker.size()));
 }
 
 std::string csvDocument(const Fleet& fleet) {

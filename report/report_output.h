@@ -1,6 +1,7 @@
 #pragma once
 // What the report writes: the page, the spreadsheet rows and the summary for scripts.
 
+#include <ostream>
 #include <string>
 
 #include "report/fleet.h"
@@ -10,8 +11,9 @@ namespace velkaro::report {
 /// The headline counts as a small JSON document.
 std::string summaryDocument(const Fleet& fleet, const FleetOptions& options);
 
-/// The self-contained page: the template with the fleet's data in its data block.
-std::string reportPage(const Fleet& fleet, const FleetOptions& options);
+/// Writes the self-contained page to `out`: the template with the fleet's data in its data
+/// block, escaped on the way, so no second copy of the data is held.
+void writeReportPage(const Fleet& fleet, const FleetOptions& options, std::ostream& out);
 
 /// One row per machine and product (a machine without products, or an expected one that never
 /// reported, gets one row).

@@ -101,7 +101,11 @@
     for (var k = 1; k < f.length; k += 4) if (f[k] === 2) ++c;
     failedCount[i] = c;
   }
-  function reason(m) { return m[2] || m[3]; }
+  function reason(m) {
+    if (m[1] === 1) return "no final results file";
+    if (m[1] === 4) return "still within its time";
+    return m[2] || m[3];
+  }
   var SORT_KEYS = {
     host: function (i) { return hostLower[i]; },
     outcome: function (i) { return M[i][1]; },

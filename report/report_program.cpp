@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -99,11 +100,12 @@ bool parseOptions(const std::vector<fs::path>& words, Options& options, bool& he
 }
 
 // Writes the whole text or nothing: a file left half written is removed.
-bool writeWhole(const fs::path& path, const std::string& text, std::ostream& err) {
+bool writeWhole(const fs::path& path, const std::function<void(std::ostream&)>& write,
+                std::ostream& err) {
     {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         if (file) {
-            file.write(text.data(), static_cast<std::streamsize>(text.size()));
+            write(file);
             file.close();
             if (file)
                 return true;
@@ -144,10 +146,17 @@ int runReport(const std::vector<fs::path>& words, std::ostream& out, std::ostrea
     }
 
     const Fleet fleet = collectFleet(fleetOptions);
-    if (!writeWhole(options.out, reportPage(fleet, fleetOptions), err) ||
-        (!options.csv.empty() && !writeWhole(options.csv, csvDocument(fleet), err)) ||
+    auto text = [](std::string value) {
+        return [value = std::move(value)](std::ostream& file) {
+            file.write(value.data(), static_cast<std::streamsize>(value.size()));
+        };
+    };
+    if (!writeWhole(
+            options.out, [&](std::ostream& file) { writeReportPage(fleet, fleetOptions, file); },
+            err) ||
+        (!options.csv.empty() && !writeWhole(options.csv, text(csvDocument(fleet)), err)) ||
         (!options.summary.empty() &&
-         !writeWhole(options.summary, summaryDocument(fleet, fleetOptions), err)))
+         !writeWhole(options.summary, text(summaryDocument(fleet, fleetOptions)), err)))
         return kReportNotWritten;
 
     size_t succeeded = 0;
