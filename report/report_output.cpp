@@ -17,6 +17,13 @@ namespace {
 namespace field = resultformat;
 constexpr size_t kOutcomeCount = std::size(kMachineOutcomeWords);
 
+// A launch result's word; empty when nothing was started.
+const char* launchWord(uint8_t launch) {
+    return launch < field::kLaunchResultWords.size() ? field::kLaunchResultWords[launch]
+           : launch == kLaunchUnknown                ? field::kUnknownLaunchResult
+                                                     : "";
+}
+
 struct Counts {
     size_t byOutcome[kOutcomeCount] = {};
     std::map<std::string, size_t> refusedBy;
@@ -141,9 +148,7 @@ void productData(Writer& w, const Fleet& fleet) {
             w.Uint64(o);
         mostCommon(tallies[i].exitCodes, [&w](int32_t code) { w.Int(code); });
         mostCommon(tallies[i].launches, [&w](uint8_t launch) {
-            w.String(launch < field::kLaunchResultWords.size() ? field::kLaunchResultWords[launch]
-                     : launch == kLaunchUnknown                ? field::kUnknownLaunchResult
-                                                               : "none");
+            w.String(*launchWord(launch) != '\0' ? launchWord(launch) : "none");
         });
         w.EndArray();
     }
@@ -344,9 +349,7 @@ std::string csvDocument(const Fleet& fleet) {
             }
             out += field::kOutcomeWords[p.outcome];
             out += ',' + (p.hasExitCode ? std::to_string(p.exitCode) : std::string()) + ',';
-            out += p.launch < field::kLaunchResultWords.size() ? field::kLaunchResultWords[p.launch]
-                   : p.launch == kLaunchUnknown                ? field::kUnknownLaunchResult
-                                                               : "";
+            out += launchWord(p.launch);
             out += ',';
             csvField(out, m.path);
             out += "\r\n";
