@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "app/atomic_file.h"
-#include "support/posix_io.h"
+#include "base/posix_io.h"
+#include "base/unicode.h"
 #include "support/string_utils.h"
-#include "support/unicode.h"
 
 namespace velkaro {
 

@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include "app/atomic_file.h"
+#include "base/win32_handle.h"
 #include "support/string_utils.h"
-#include "support/win32_handle.h"
 
 namespace velkaro {
 

@@ -7,6 +7,7 @@
 #include "engine/media_uninstaller.h"
 #include "engine/setup_command.h"
 #include "support/console.h"
+#include "support/xml_parser.h"
 
 namespace velkaro {
 
@@ -30,12 +31,14 @@ std::wstring familyName(InstallerFamily family) {
 DryRunReport planDryRun(const std::wstring& configPath) {
     DryRunReport report;
     {
+        // One parse feeds both the product list and the findings.
+        zoka::XMLParser parser;
         ProductUninstaller uninstaller;
-        report.loaded = uninstaller.loadUninstallConfig(configPath);
+        report.loaded = uninstaller.loadUninstallConfig(configPath, parser);
         if (report.loaded)
             report.products = uninstaller.productsToRemove;
+        report.findings = checkLoadedConfig(parser, configPath);
     }
-    report.findings = checkConfigFile(configPath);
 
     // Only locates the setup programs: the run folder is made on first use, which never comes.
     MediaUninstaller media;

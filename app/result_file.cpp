@@ -6,7 +6,7 @@
 #include "app/atomic_file.h"
 #include "app/program.h"
 #include "app/result_format.h"
-#include "support/unicode.h"
+#include "base/unicode.h"
 #include "sysutil/process_launcher.h"
 
 namespace velkaro {

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "app/startup.h"
-#include "support/platform.h"
-#include "support/unicode.h"
+#include "base/platform.h"
+#include "base/unicode.h"
 
 namespace velkaro {
 

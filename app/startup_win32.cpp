@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "app/startup.h"
-#include "support/win32_handle.h"
+#include "base/win32_handle.h"
 
 namespace velkaro {
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/format.h"
 #include "logging/log_line.h"
 #include "logging/log_target.h"
 #include "logging/registry.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
+#include "base/platform.h"
 #include "support/file_utils.h"
-#include "support/platform.h"
 #include "support/xml_parser.h"
 
 namespace {

@@ -191,11 +191,16 @@ std::vector<ConfigFinding> checkConfigDocument(zoka::XMLParser& parser) {
     return Walker(parser, true).run();
 }
 
-std::vector<ConfigFinding> checkConfigFile(const std::wstring& path) {
-    zoka::XMLParser parser;
-    if (!parser.initWithXMLPath(path))
+std::vector<ConfigFinding> checkLoadedConfig(zoka::XMLParser& parser, const std::wstring& path) {
+    if (!parser.hasDocument())
         return {{FindingKind::NotLoadable, L"", {path, 0}, {}}};
     return checkConfigDocument(parser);
+}
+
+std::vector<ConfigFinding> checkConfigFile(const std::wstring& path) {
+    zoka::XMLParser parser;
+    parser.initWithXMLPath(path);
+    return checkLoadedConfig(parser, path);
 }
 
 std::vector<ConfigFinding> unknownConfigElements(zoka::XMLParser& parser) {

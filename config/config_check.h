@@ -40,8 +40,11 @@ struct ConfigFinding {
 /// The strict check of a loaded document; findings in document order.
 std::vector<ConfigFinding> checkConfigDocument(zoka::XMLParser& parser);
 
-/// Loads `path` with its own parser and checks it; a file that does not load gives one
-/// NotLoadable finding.
+/// The check of `path` as `parser` loaded it: a parser that holds no document (the file did not
+/// load) gives one NotLoadable finding.
+std::vector<ConfigFinding> checkLoadedConfig(zoka::XMLParser& parser, const std::wstring& path);
+
+/// Loads `path` with its own parser and checks it (checkLoadedConfig).
 std::vector<ConfigFinding> checkConfigFile(const std::wstring& path);
 
 /// Only the elements the format does not know: what an ordinary run warns about.

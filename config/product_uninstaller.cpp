@@ -111,6 +111,10 @@ bool readProductList(zoka::XMLParser& parser, const ProductList& list, zoka::Log
 
 bool ProductUninstaller::loadUninstallConfig(const std::wstring& path) {
     zoka::XMLParser parser;
+    return loadUninstallConfig(path, parser);
+}
+
+bool ProductUninstaller::loadUninstallConfig(const std::wstring& path, zoka::XMLParser& parser) {
     if (!parser.initWithXMLPath(path)) {
         logger.error(L"", L"Initialize with XML failed!");
         zoka::console::out({L"Initialize with XML failed!"});

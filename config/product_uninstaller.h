@@ -9,6 +9,10 @@
 #include "config/uninstall_product.h"
 #include "logging/logger.h"
 
+namespace zoka {
+class XMLParser;
+}
+
 namespace velkaro {
 
 /// The line of 50 asterisks between the blocks of the listing, the run and the summary.
@@ -23,6 +27,9 @@ public:
 
     /// Reads the configuration document into productsToRemove; false after reporting the cause.
     bool loadUninstallConfig(const std::wstring& path);
+    /// The same, loading into `parser`, which then holds the document (none when the file did
+    /// not load): a caller that also checks the document reads the file once.
+    bool loadUninstallConfig(const std::wstring& path, zoka::XMLParser& parser);
 
     /// Removes every product in key order and sorts each into one result set; false when at
     /// least one removal failed. A stop request ends the run before the next product: the rest

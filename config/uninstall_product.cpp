@@ -1,6 +1,6 @@
 #include "config/uninstall_product.h"
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 namespace velkaro {
 

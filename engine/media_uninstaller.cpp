@@ -2,8 +2,8 @@
 
 #include <initializer_list>
 
+#include "base/platform.h"
 #include "support/file_utils.h"
-#include "support/platform.h"
 #include "sysutil/process_launcher.h"
 #include "sysutil/stop_request.h"
 #include "sysutil/temp_folder.h"

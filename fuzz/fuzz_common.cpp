@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 namespace fuzzsupport {
 

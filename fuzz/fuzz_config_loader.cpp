@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/unicode.h"
 #include "config/product_uninstaller.h"
 #include "fuzz/fuzz_common.h"
-#include "support/unicode.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsupport::isolate();

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/unicode.h"
 #include "fuzz/fuzz_common.h"
 #include "logging/format.h"
-#include "support/unicode.h"
 
 namespace {
 

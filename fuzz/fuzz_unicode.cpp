@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/unicode.h"
 #include "fuzz/fuzz_common.h"
-#include "support/unicode.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 namespace zoka {
 namespace {

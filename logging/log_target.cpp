@@ -1,9 +1,9 @@
 #include "logging/log_target.h"
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/format.h"
 #include "logging/log_line.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 
 namespace zoka {
 namespace {

@@ -6,12 +6,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/named_lock_posix.h"
+#include "base/platform.h"
+#include "base/posix_io.h"
+#include "base/unicode.h"
+#include "base/unique_fd.h"
 #include "logging/log_target.h"
-#include "support/named_lock_posix.h"
-#include "support/platform.h"
-#include "support/posix_io.h"
-#include "support/unicode.h"
-#include "support/unique_fd.h"
 
 namespace zoka {
 

@@ -3,8 +3,8 @@
 #include <shlobj.h>
 #include <time.h>
 
+#include "base/win32_handle.h"
 #include "logging/log_target.h"
-#include "support/win32_handle.h"
 
 namespace zoka {
 

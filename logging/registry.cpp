@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 namespace zoka {
 

@@ -1,10 +1,10 @@
 #include "logging/shared_logger.h"
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/format.h"
 #include "logging/log_target.h"
 #include "logging/registry.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 
 using zoka::logfile::CrossProcessLock;
 

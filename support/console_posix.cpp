@@ -3,9 +3,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/posix_io.h"
+#include "base/unicode.h"
 #include "support/console.h"
-#include "support/posix_io.h"
-#include "support/unicode.h"
 
 namespace zoka::console {
 namespace {

@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "base/unicode.h"
 #include "support/console.h"
-#include "support/unicode.h"
 
 namespace zoka::console {
 

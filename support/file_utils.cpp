@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "base/platform.h"
 #include "logging/logger.h"
 #include "support/file_utils_platform.h"
-#include "support/platform.h"
 
 namespace zoka {
 

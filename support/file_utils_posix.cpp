@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+#include "base/unicode.h"
+#include "base/unique_fd.h"
 #include "logging/logger.h"
 #include "support/file_utils_platform.h"
 #include "support/file_utils_posix.h"
-#include "support/platform.h"
 #include "support/string_utils.h"
-#include "support/unicode.h"
-#include "support/unique_fd.h"
 
 namespace zoka {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "support/posix_io.h"
-#include "support/unique_fd.h"
+#include "base/posix_io.h"
+#include "base/unique_fd.h"
 
 namespace zoka::posix {
 

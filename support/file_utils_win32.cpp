@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+#include "base/win32_handle.h"
 #include "logging/logger.h"
 #include "support/file_utils.h"
 #include "support/file_utils_platform.h"
-#include "support/platform.h"
 #include "support/string_utils.h"
-#include "support/win32_handle.h"
 
 namespace zoka {
 

@@ -9,11 +9,11 @@
 #include <random>
 #include <stdexcept>
 
+#include "base/posix_io.h"
+#include "base/unicode.h"
+#include "base/unique_fd.h"
 #include "logging/logger.h"
-#include "support/posix_io.h"
 #include "support/string_utils.h"
-#include "support/unicode.h"
-#include "support/unique_fd.h"
 
 namespace zoka {
 namespace {

@@ -4,9 +4,9 @@
 #include <string_view>
 #include <utility>
 
+#include "base/platform.h"
 #include "logging/logger.h"
 #include "support/file_utils.h"
-#include "support/platform.h"
 #include "support/xml_dom.h"
 
 namespace zoka {

@@ -108,6 +108,9 @@ public:
     /// empty after a success or when the service gave none.
     const std::wstring& loadError() const { return loadError_; }
 
+    /// True when a document is loaded.
+    bool hasDocument() const { return document_ != nullptr; }
+
     /// True once this object initialised COM on its thread (never on POSIX).
     bool comInitialized() const { return comInitialized_; }
 

@@ -19,9 +19,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/unicode.h"
+#include "base/unique_fd.h"
 #include "support/file_utils_posix.h"
-#include "support/unicode.h"
-#include "support/unique_fd.h"
 #include "support/xml_dom.h"
 
 namespace zoka::xmldom {

@@ -8,7 +8,7 @@
 
 #include <new>
 
-#include "support/win32_handle.h"
+#include "base/win32_handle.h"
 #include "support/xml_dom.h"
 
 namespace zoka::xmldom {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "support/win32_handle.h"
+#include "base/win32_handle.h"
 #include "sysutil/admin.h"
 
 namespace korr {

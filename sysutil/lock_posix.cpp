@@ -1,4 +1,4 @@
-#include "support/named_lock_posix.h"
+#include "base/named_lock_posix.h"
 #include "sysutil/lock.h"
 
 namespace korr {

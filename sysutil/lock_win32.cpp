@@ -2,7 +2,7 @@
 
 #include <aclapi.h>
 
-#include "support/win32_handle.h"
+#include "base/win32_handle.h"
 #include "sysutil/lock.h"
 
 namespace korr {

@@ -1,8 +1,8 @@
 #include "sysutil/process_launcher.h"
 
+#include "base/platform.h"
 #include "logging/shared_logger.h"
 #include "support/file_utils.h"
-#include "support/platform.h"
 #include "sysutil/process_launcher_platform.h"
 #include "sysutil/stop_request.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
 #include "logging/shared_logger.h"
-#include "support/unicode.h"
 #include "sysutil/process_launcher_platform.h"
 
 extern char** environ;

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "base/win32_handle.h"
 #include "logging/shared_logger.h"
-#include "support/win32_handle.h"
 #include "sysutil/process_launcher_platform.h"
 
 namespace korr::detail {

@@ -1,8 +1,8 @@
 #include "sysutil/temp_folder.h"
 
+#include "base/platform.h"
 #include "logging/shared_logger.h"
 #include "support/file_utils.h"
-#include "support/platform.h"
 #include "support/string_utils.h"
 #include "sysutil/temp_folder_platform.h"
 

@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 #include "sysutil/temp_folder_platform.h"
 
 namespace korr::detail {

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <map>
 
+#include "base/unicode.h"
 #include "child_process.h"
-#include "support/unicode.h"
 
 extern char** environ;
 

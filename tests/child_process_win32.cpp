@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <map>
 
+#include "base/win32_handle.h"
 #include "child_process.h"
-#include "support/win32_handle.h"
 
 namespace testutil {
 

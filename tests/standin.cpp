@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "support/platform.h"
-#include "support/unicode.h"
+#include "base/platform.h"
+#include "base/unicode.h"
 
 namespace fs = std::filesystem;
 

@@ -7,9 +7,9 @@
 #include <map>
 #include <random>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "child_process.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 
 namespace fs = std::filesystem;
 

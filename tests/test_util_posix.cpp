@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Line and branch coverage of Velkaro's own code (app, config, engine, sysutil, support,
-# logging) by the native test suite, measured with gcov and reported by gcovr.
+# logging, base) by the native test suite, measured with gcov and reported by gcovr.
 #
 #   tools/coverage.sh            # build the `coverage` preset, run the tests, print the figures
 #   VELKARO_COVERAGE_HTML=1 tools/coverage.sh   # also build/coverage/html/index.html
@@ -21,7 +21,7 @@ build/coverage/bin/velkaro_tests --gtest_brief=1 \
     --gtest_filter=-E2eRefusal.WithoutAdministratorRights ||
     echo "(some tests failed; coverage still reported)"
 
-filter='(app|config|engine|sysutil|support|logging)/'
+filter='(app|config|engine|sysutil|support|logging|base)/'
 args=(--root . --object-directory build/coverage --filter "$filter"
     --exclude-directories 'build/coverage/CMakeFiles/[0-9.]+'
     --exclude-unreachable-branches --exclude-throw-branches build/coverage)

@@ -66,8 +66,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
 #include "standin_platform.h"
-#include "support/unicode.h"
 
 namespace {
 

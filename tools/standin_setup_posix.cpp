@@ -10,9 +10,9 @@
 
 #include <algorithm>
 
+#include "base/posix_io.h"
+#include "base/unicode.h"
 #include "standin_platform.h"
-#include "support/posix_io.h"
-#include "support/unicode.h"
 
 extern char** environ;
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "base/win32_handle.h"
 #include "standin_platform.h"
-#include "support/win32_handle.h"
 
 namespace standin {
 

@@ -6,8 +6,8 @@
 
 #include "app/atomic_file.h"
 #include "app/result_file.h"
-#include "support/platform.h"
-#include "support/unicode.h"
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "sysutil/process_launcher.h"
 #include "test_util.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
 #include "logging/format.h"
 #include "logging/registry.h"
 #include "support/console.h"
-#include "support/unicode.h"
 
 namespace configtest {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
 #include "config/capture.h"
 #include "config/config_check.h"
 #include "config/product_uninstaller.h"
-#include "support/unicode.h"
 #include "support/xml_parser.h"
 #include "test_util.h"
 

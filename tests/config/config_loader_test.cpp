@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
 #include "config/capture.h"
 #include "config/product_uninstaller.h"
-#include "support/unicode.h"
 #include "test_util.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "base/unicode.h"
 #include "e2e/e2e_run.h"
-#include "support/unicode.h"
 
 extern char** environ;
 

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <string>
 
+#include "base/unicode.h"
 #include "e2e/e2e_platform.h"
-#include "support/unicode.h"
 
 namespace e2e {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "base/win32_handle.h"
 #include "e2e/e2e_platform.h"
-#include "support/win32_handle.h"
 
 namespace e2e {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/platform.h"
-#include "support/unicode.h"
+#include "base/platform.h"
+#include "base/unicode.h"
 
 namespace e2e {
 namespace {

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <string>
 
+#include "base/unicode.h"
 #include "e2e/e2e_run.h"
-#include "support/unicode.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "base/unicode.h"
 #include "e2e/e2e_run.h"
-#include "support/unicode.h"
 #include "sysutil/admin.h"
 
 namespace e2e {

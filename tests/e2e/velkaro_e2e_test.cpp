@@ -10,9 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "e2e/e2e_run.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "sysutil/admin.h"
 
 namespace e2e {

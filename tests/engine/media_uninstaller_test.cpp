@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "config/capture.h"
 #include "engine/media_uninstaller.h"
 #include "engine/setup_fixture.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "support/xml_parser.h"
 #include "test_util.h"
 

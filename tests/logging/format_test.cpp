@@ -1,5 +1,5 @@
 #include "logging/format.h"
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 #include <gtest/gtest.h>
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "child_process.h"
 #include "logging/log_target.h"
 #include "logging/registry.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "test_util.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "base/platform.h"
 #include "logging/log_target.h"
-#include "support/platform.h"
 #include "test_util.h"
 
 namespace {

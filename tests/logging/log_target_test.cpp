@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/log_line.h"
 #include "logging/registry.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "test_util.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
 #include "logging/format.h"
 #include "logging/registry.h"
-#include "support/unicode.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
 #include "logging/log_target.h"
 #include "logging/registry.h"
 #include "logging/shared_logger.h"
-#include "support/unicode.h"
 #include "test_util.h"
 
 namespace {

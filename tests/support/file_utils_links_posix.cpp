@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "child_process.h"
 #include "support/file_utils.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "support_test_util.h"
 #include "test_util.h"
 

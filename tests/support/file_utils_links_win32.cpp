@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/platform.h"
 #include "support/file_utils.h"
-#include "support/platform.h"
 #include "test_util.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/log_target.h"
 #include "logging/logger.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "support_test_util.h"
 #include "test_util.h"
 

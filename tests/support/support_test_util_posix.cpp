@@ -1,6 +1,6 @@
 #include <sys/stat.h>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 #include "support_test_util.h"
 
 namespace supporttest {

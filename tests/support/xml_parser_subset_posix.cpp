@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 #include "support/xml_parser.h"
 #include "support_test_util.h"
 #include "test_util.h"

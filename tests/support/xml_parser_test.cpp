@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "support/platform.h"
-#include "support/unicode.h"
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "support_test_util.h"
 #include "test_util.h"
 

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 #include "sysutil/process_launcher.h"
 #include "sysutil/sysutil_helpers.h"
 

@@ -6,9 +6,9 @@
 
 #include <functional>
 
+#include "base/named_lock_posix.h"
+#include "base/unicode.h"
 #include "child_process.h"
-#include "support/named_lock_posix.h"
-#include "support/unicode.h"
 #include "sysutil/lock.h"
 #include "sysutil/sysutil_helpers.h"
 #include "test_util.h"

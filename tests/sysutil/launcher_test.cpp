@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/logger.h"
 #include "standin.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "sysutil/process_launcher.h"
 #include "sysutil/sysutil_helpers.h"
 

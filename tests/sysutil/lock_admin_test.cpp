@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "child_process.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "sysutil/admin.h"
 #include "sysutil/lock.h"
 #include "sysutil/sysutil_helpers.h"

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "standin.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "sysutil/process_launcher.h"
 
 namespace {

@@ -4,10 +4,10 @@
 #include <random>
 #include <thread>
 
+#include "base/unicode.h"
 #include "logging/format.h"
 #include "logging/registry.h"
 #include "logging/shared_logger.h"
-#include "support/unicode.h"
 #include "test_util.h"
 
 namespace sysutiltest {

@@ -1,8 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/named_lock_posix.h"
-#include "support/unicode.h"
+#include "base/named_lock_posix.h"
+#include "base/unicode.h"
 #include "sysutil/sysutil_helpers.h"
 
 namespace sysutiltest {

@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "support/win32_handle.h"
+#include "base/win32_handle.h"
 #include "sysutil/sysutil_helpers.h"
 
 namespace sysutiltest {

@@ -2,9 +2,9 @@
 
 #include <cwctype>
 
+#include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/logger.h"
-#include "support/platform.h"
-#include "support/unicode.h"
 #include "sysutil/sysutil_helpers.h"
 #include "sysutil/temp_folder.h"
 #include "sysutil/temp_folder_platform.h"

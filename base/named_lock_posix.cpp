@@ -1,4 +1,4 @@
-#include "support/named_lock_posix.h"
+#include "base/named_lock_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <mutex>
 #include <set>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 namespace zoka::posix {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,9 @@
 
 namespace {
 
-std::wstring wideFromUnits(std::u16string_view units) { return zoka::fromUtf16(units); }
+std::wstring wideFromUnits(std::u16string_view units) {
+    return zoka::fromUtf16(units);
+}
 
 TEST(Unicode, RoundTripsThroughUtf8AndUtf16) {
     const std::wstring samples[] = {
@@ -27,19 +29,28 @@ TEST(Unicode, IllFormedUtf8BecomesReplacementCharacters) {
         const char* bytes;
         const wchar_t* expected;
     } cases[] = {
-        {"a\xFF" "b", L"a\uFFFDb"},          // invalid byte
-        {"\xC3", L"\uFFFD"},                 // truncated sequence
-        {"\xC0\xAF", L"\uFFFD\uFFFD"},       // overlong form
+        {"a\xFF"
+         "b",
+         L"a\uFFFDb"},                            // invalid byte
+        {"\xC3", L"\uFFFD"},                      // truncated sequence
+        {"\xC0\xAF", L"\uFFFD\uFFFD"},            // overlong form
         {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
-        {"\xE2\x82" "x", L"\uFFFDx"},        // maximal subpart, then a valid byte
+        {"\xE2\x82"
+         "x",
+         L"\uFFFDx"},                                       // maximal subpart, then a valid byte
         {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
     };
-    for (const auto& c : cases) EXPECT_EQ(zoka::fromUtf8(c.bytes), c.expected) << c.bytes;
+    for (const auto& c : cases)
+        EXPECT_EQ(zoka::fromUtf8(c.bytes), c.expected) << c.bytes;
 }
 
 TEST(Unicode, UnpairedSurrogateBecomesReplacementInUtf8) {
-    std::wstring lone = wideFromUnits(u"a\xD800" "b");
-    EXPECT_EQ(zoka::toUtf8(lone), "a\xEF\xBF\xBD" "b");
+    std::wstring lone = wideFromUnits(
+        u"a\xD800"
+        "b");
+    EXPECT_EQ(zoka::toUtf8(lone),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(Unicode, ComparesByUtf16CodeUnits) {

@@ -1,10 +1,10 @@
-#include "support/platform.h"
+#include "base/platform.h"
 
 #include <windows.h>
 
 #include <cwctype>
 
-#include "support/win32_handle.h"
+#include "base/win32_handle.h"
 
 namespace zoka::os {
 

@@ -1,12 +1,16 @@
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 namespace zoka {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isHighSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // Walks a wide string as code points, pairing surrogates when wchar_t is 16 bits wide.
 template <typename Fn>
@@ -91,13 +95,17 @@ std::wstring fromUtf8(std::string_view bytes) {
         } else if (b >= 0xE0 && b <= 0xEF) {
             len = 3;
             c = b & 0x0F;
-            if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;
+            if (b == 0xE0)
+                lo = 0xA0;
+            if (b == 0xED)
+                hi = 0x9F;
         } else if (b >= 0xF0 && b <= 0xF4) {
             len = 4;
             c = b & 0x07;
-            if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;
+            if (b == 0xF0)
+                lo = 0x90;
+            if (b == 0xF4)
+                hi = 0x8F;
         } else {
             out.push_back(static_cast<wchar_t>(kReplacement));
             ++i;
@@ -134,7 +142,8 @@ std::u16string toUtf16(std::wstring_view text) {
     std::u16string out;
     out.reserve(text.size());
     if constexpr (sizeof(wchar_t) == 2) {
-        for (wchar_t c : text) out.push_back(static_cast<char16_t>(c));
+        for (wchar_t c : text)
+            out.push_back(static_cast<char16_t>(c));
     } else {
         forEachCodePoint(text, [&out](char32_t c) {
             if (c >= 0x10000) {
@@ -179,17 +188,22 @@ int compareUtf16(std::wstring_view a, std::wstring_view b) {
         // D800..DBFF keep code point order), then DC00..FFFF.
         auto rank = [](wchar_t w) -> unsigned long {
             unsigned long c = static_cast<unsigned long>(w);
-            if (c < 0xD800) return c;
-            if (c >= 0x10000) return 0xD800 + (c - 0x10000);
-            if (c <= 0xDBFF) return 0xD800 + ((c - 0xD800) << 10);
+            if (c < 0xD800)
+                return c;
+            if (c >= 0x10000)
+                return 0xD800 + (c - 0x10000);
+            if (c <= 0xDBFF)
+                return 0xD800 + ((c - 0xD800) << 10);
             return c + 0x110000;
         };
         size_t n = a.size() < b.size() ? a.size() : b.size();
         for (size_t i = 0; i < n; ++i) {
             unsigned long ra = rank(a[i]), rb = rank(b[i]);
-            if (ra != rb) return ra < rb ? -1 : 1;
+            if (ra != rb)
+                return ra < rb ? -1 : 1;
         }
-        if (a.size() == b.size()) return 0;
+        if (a.size() == b.size())
+            return 0;
         return a.size() < b.size() ? -1 : 1;
     }
 }

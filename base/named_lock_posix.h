@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace zoka::posix {
 

@@ -1,4 +1,4 @@
-#include "support/platform.h"
+#include "base/platform.h"
 
 #include <errno.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "support/unicode.h"
+#include "base/unicode.h"
 
 namespace zoka::os {
 
