@@ -68,7 +68,10 @@ set +e
 code=$?
 set -e
 [ "$code" -eq 2 ] || { cat report.txt >&2; fail "VelkaroReport ended with $code, not 2"; }
-grep -q ',failure,\|^failure,failed,' fleet.csv || fail "the CSV has no row of the failed host"
+for host in success failure no-config; do
+    grep -q "^$host,[a-zA-Z]*,.*,fleet/$host/results.json" fleet.csv ||
+        fail "the CSV has no row of $host"
+done
 cd "$repo"
 "$python" tools/report_check.py browser "$work/native.html" "$work/summary.json" "$work/fleet" \
     "$work/inventory.txt" "$out/fleet-report.png"
