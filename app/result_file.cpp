@@ -5,6 +5,7 @@
 
 #include "app/atomic_file.h"
 #include "app/program.h"
+#include "app/result_format.h"
 #include "base/unicode.h"
 #include "sysutil/process_launcher.h"
 
@@ -13,6 +14,7 @@ namespace velkaro {
 namespace {
 
 using nlohmann::ordered_json;
+namespace field = resultformat;
 
 ordered_json text(const std::wstring& value) {
     return zoka::toUtf8(value);
@@ -37,129 +39,99 @@ std::string isoTime(std::chrono::system_clock::time_point when) {
 ordered_json productEntry(const ProductRecord& entry, bool dryRun) {
     const UninstallProduct& product = entry.product;
     ordered_json json;
-    json["family"] = product.family == VELT ? "VELT" : "QX";
-    json["SapCode"] = text(product.sapCode);
-    json["Version"] = text(product.version);
-    json["Platform"] = text(product.platform);
-    json["BaseVersion"] = text(product.baseVersion);
-    json["outcome"] = outcomeWord(entry.outcome);
-    json["exitCode"] = entry.hasExitCode ? ordered_json(entry.exitCode) : ordered_json();
-    json["launchResult"] =
+    json[field::kFamily] = product.family == VELT ? field::kFamilyVelt : field::kFamilyQx;
+    json[field::kSapCode] = text(product.sapCode);
+    json[field::kVersionField] = text(product.version);
+    json[field::kPlatform] = text(product.platform);
+    json[field::kBaseVersion] = text(product.baseVersion);
+    json[field::kOutcome] = outcomeWord(entry.outcome);
+    json[field::kExitCode] = entry.hasExitCode ? ordered_json(entry.exitCode) : ordered_json();
+    json[field::kLaunchResult] =
         entry.launched ? ordered_json(launchResultWord(entry.launchResult)) : ordered_json();
-    json["timedOut"] = entry.timedOut;
-    json["leftoverProcesses"] = entry.leftoverProcesses;
+    json[field::kTimedOut] = entry.timedOut;
+    json[field::kLeftoverProcesses] = entry.leftoverProcesses;
     // Milliseconds are precise enough, and keep the number short.
-    json["seconds"] = static_cast<double>(static_cast<int64_t>(entry.seconds * 1000 + 0.5)) / 1000;
+    json[field::kSeconds] =
+        static_cast<double>(static_cast<int64_t>(entry.seconds * 1000 + 0.5)) / 1000;
     if (dryRun)
-        json["commandLine"] = textOrNull(entry.commandLine);
+        json[field::kCommandLine] = textOrNull(entry.commandLine);
     return json;
 }
 
 const char* findingWord(FindingKind kind) {
-    switch (kind) {
-        case FindingKind::NotLoadable:
-            return "notLoadable";
-        case FindingKind::WrongRoot:
-            return "wrongRoot";
-        case FindingKind::UnknownElement:
-            return "unknownElement";
-        case FindingKind::MissingValue:
-            return "missingValue";
-        case FindingKind::EmptyValue:
-            return "emptyValue";
-        case FindingKind::DuplicateProduct:
-        default:
-            return "duplicateProduct";
-    }
+    const auto index = static_cast<size_t>(kind);
+    return field::kFindingWords[index < field::kFindingWords.size()
+                                    ? index
+                                    : field::kFindingWords.size() - 1];
 }
 
 ordered_json placeEntry(const ElementPlace& place) {
     ordered_json json;
-    json["path"] = textOrNull(place.path);
-    json["line"] = place.line > 0 ? ordered_json(place.line) : ordered_json();
+    json[field::kPath] = textOrNull(place.path);
+    json[field::kLine] = place.line > 0 ? ordered_json(place.line) : ordered_json();
     return json;
 }
 
 ordered_json findingEntry(const ConfigFinding& finding) {
     ordered_json json;
-    json["kind"] = findingWord(finding.kind);
-    json["element"] = textOrNull(finding.element);
-    json["place"] = placeEntry(finding.place);
+    json[field::kKind] = findingWord(finding.kind);
+    json[field::kElement] = textOrNull(finding.element);
+    json[field::kPlace] = placeEntry(finding.place);
     if (finding.kind == FindingKind::DuplicateProduct)
-        json["firstPlace"] = placeEntry(finding.firstPlace);
-    json["text"] = text(findingText(finding));
+        json[field::kFirstPlace] = placeEntry(finding.firstPlace);
+    json[field::kText] = text(findingText(finding));
     return json;
 }
 
 }  // namespace
 
 const char* outcomeWord(ProductOutcome outcome) {
-    switch (outcome) {
-        case ProductOutcome::Removed:
-            return "removed";
-        case ProductOutcome::NotFound:
-            return "notFound";
-        case ProductOutcome::Failed:
-            return "failed";
-        case ProductOutcome::Ignored:
-            return "ignored";
-        case ProductOutcome::NotAttempted:
-        default:
-            return "notAttempted";
-    }
+    const auto index = static_cast<size_t>(outcome);
+    return field::kOutcomeWords[index < field::kOutcomeWords.size()
+                                    ? index
+                                    : field::kOutcomeWords.size() - 1];
 }
 
 const char* launchResultWord(int launchResult) {
-    switch (launchResult) {
-        case korr::LAUNCH_OK:
-            return "ok";
-        case korr::LAUNCH_NOT_STARTED:
-            return "notStarted";
-        case korr::LAUNCH_CREATE_FAILED:
-            return "createFailed";
-        case korr::LAUNCH_NO_EXIT_CODE:
-            return "noExitCode";
-        case korr::LAUNCH_TIMED_OUT:
-            return "timedOut";
-        case korr::LAUNCH_STOPPED:
-            return "stopped";
-        default:
-            return "unknown";
-    }
+    static_assert(korr::LAUNCH_OK == 0 && korr::LAUNCH_STOPPED == 5, "the words follow the values");
+    const auto index = static_cast<size_t>(launchResult);
+    return launchResult >= 0 && index < field::kLaunchResultWords.size()
+               ? field::kLaunchResultWords[index]
+               : field::kUnknownLaunchResult;
 }
 
 std::string resultDocument(const RunRecord& record) {
     ordered_json json;
-    json["formatVersion"] = kResultFormatVersion;
-    json["program"] = text(kProgramName);
-    json["programVersion"] = text(record.programVersion);
-    json["state"] = record.running ? "running" : "finished";
-    json["startTime"] = isoTime(record.start);
-    json["endTime"] = record.running ? ordered_json() : ordered_json(isoTime(record.end));
-    json["hostName"] = textOrNull(record.hostName);
-    json["processId"] = record.processId;
-    json["configPath"] = textOrNull(record.configPath);
-    json["logPath"] = textOrNull(record.logPath);
-    json["setupTimeout"] =
+    json[field::kFormatVersion] = kResultFormatVersion;
+    json[field::kProgram] = text(kProgramName);
+    json[field::kProgramVersion] = text(record.programVersion);
+    json[field::kState] = record.running ? field::kStateRunning : field::kStateFinished;
+    json[field::kStartTime] = isoTime(record.start);
+    json[field::kEndTime] = record.running ? ordered_json() : ordered_json(isoTime(record.end));
+    json[field::kHostName] = textOrNull(record.hostName);
+    json[field::kProcessId] = record.processId;
+    json[field::kConfigPath] = textOrNull(record.configPath);
+    json[field::kLogPath] = textOrNull(record.logPath);
+    json[field::kSetupTimeout] =
         record.setupTimeoutSeconds > 0 ? ordered_json(record.setupTimeoutSeconds) : ordered_json();
-    json["exitCode"] = record.running ? ordered_json() : ordered_json(record.exitCode);
-    json["refusal"] = textOrNull(record.refusal);
-    json["stopRequest"] = textOrNull(record.stopReason);
+    json[field::kExitCode] = record.running ? ordered_json() : ordered_json(record.exitCode);
+    json[field::kRefusal] = textOrNull(record.refusal);
+    json[field::kStopRequest] = textOrNull(record.stopReason);
     ordered_json setups = ordered_json::object();
-    setups["VELT"] = textOrNull(record.veltSetupPath);
-    setups["QX"] = textOrNull(record.qxSetupPath);
-    json["setupProgramsLocated"] = record.setupsLocated;
-    json["setupPrograms"] = setups;
+    setups[field::kFamilyVelt] = textOrNull(record.veltSetupPath);
+    setups[field::kFamilyQx] = textOrNull(record.qxSetupPath);
+    json[field::kSetupProgramsLocated] = record.setupsLocated;
+    json[field::kSetupPrograms] = setups;
     ordered_json products = ordered_json::array();
     for (const ProductRecord& entry : record.products)
         products.push_back(productEntry(entry, record.dryRun));
-    json["products"] = products;
+    json[field::kProducts] = products;
     if (record.dryRun) {
-        json["dryRun"] = true;
+        json[field::kDryRun] = true;
         ordered_json findings = ordered_json::array();
         for (const ConfigFinding& finding : record.findings)
             findings.push_back(findingEntry(finding));
-        json["findings"] = findings;
+        json[field::kFindings] = findings;
     }
     return json.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }

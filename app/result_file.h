@@ -3,12 +3,13 @@
 
 #include <string>
 
+#include "app/result_format.h"
 #include "config/run_record.h"
 
 namespace velkaro {
 
-/// The document's format version; raised when a field changes meaning or goes away.
-inline constexpr int kResultFormatVersion = 1;
+/// The document's format version (see app/result_format.h).
+inline constexpr int kResultFormatVersion = resultformat::kVersion;
 
 /// The record as a JSON document (UTF-8). Texts that are not valid UTF-16 come out with the
 /// replacement character instead of failing.

@@ -13,10 +13,7 @@
 // parameter file to disk, so the file system shows in RunOverhead.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,38 +22,16 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "bench_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using benchutil::runQuietly;
 using Clock = std::chrono::steady_clock;
 
 fs::path programFolder() {
     return fs::read_symlink("/proc/self/exe").parent_path();
-}
-
-// Starts a program with its output discarded and returns its exit code (-1: no exit code).
-int runQuietly(const std::vector<std::string>& words, const std::string& workDir = "") {
-    std::vector<char*> argv;
-    for (const std::string& w : words)
-        argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (!workDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A machine of the benchmark's own: temporary folder and program-files roots, set in the

@@ -141,7 +141,15 @@ grep -Eq "^unstarted-host +: .* failed=1 " "$work/ansible.txt" || show "unstarte
     show "unstarted-host: the results file fetched last time is still there"
 iconv -f UTF-16 -t UTF-8 "$work/fetched/success-host/Velkaro.log" | grep -q -- "--setupTimeout=2700" ||
     show "success-host: velkaro_extra_args did not reach the program's command line"
-echo "ansible: success, failure (exit 2), refusal (exit 1) and stop reported as expected, with their results files"
+# The fleet report the play writes over the fetched results files. The hosts are this one
+# machine under several names, so the report shows one machine with its earlier runs, and the host
+# whose run never started as never reported.
+summary="$work/fetched-report/summary.json"
+[ -s "$work/fetched-report/report.html" ] || show "the play wrote no fleet report"
+got=$(python3 -c 'import json, sys; d = json.load(open(sys.argv[1]))
+print("%(machines)s/%(olderRuns)s/%(neverReported)s/%(unreadable)s" % d)' "$summary")
+[ "$got" = 1/3/1/0 ] || show "fleet report: machines/earlier runs/never/unreadable $got, not 1/3/1/0"
+echo "ansible: success, failure (exit 2), refusal (exit 1) and stop reported as expected, with their results files and the fleet report"
 
 # The README's Linux command exactly as printed, from a folder laid out as the repository (the
 # program where the native build puts it, the playbooks, an inventory and RemoveSuite.xml beside).

@@ -13,12 +13,12 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-600}
 (($# > 0)) && shift
-all=(config_loader xml_query option_parser command_line format unicode)
+all=(config_loader xml_query option_parser command_line format unicode result_reader)
 names=("$@")
 ((${#names[@]})) || names=("${all[@]}")
 
 declare -A dictionary=([config_loader]=xml [xml_query]=xml [option_parser]=options
-    [command_line]=command_line [format]=format [unicode]=unicode)
+    [command_line]=command_line [format]=format [unicode]=unicode [result_reader]=result)
 
 targets=()
 for name in "${names[@]}"; do

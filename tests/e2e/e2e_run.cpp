@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "base/platform.h"
@@ -429,6 +431,19 @@ Expected expectRun(const std::vector<Product>& products, bool veltPresent, bool 
     const auto closing = closingLog(e.exitCode);
     e.log.insert(e.log.end(), closing.begin(), closing.end());
     return e;
+}
+
+std::string readResultFile(const std::wstring& path) {
+    std::string bytes = testutil::readBytes(path);
+    const char* keep = std::getenv("VELKARO_KEEP_RESULTS");
+    if (keep != nullptr && *keep != '\0') {
+        static int count = 0;
+        const std::filesystem::path copy =
+            std::filesystem::path(keep) /
+            (std::to_string(testutil::processId()) + "-" + std::to_string(++count) + ".json");
+        testutil::writeBytes(copy.wstring(), bytes);
+    }
+    return bytes;
 }
 
 }  // namespace e2e

@@ -124,6 +124,10 @@ std::vector<std::wstring> helpLog();
 
 std::wstring lockName();
 
+/// A results file's bytes. With VELKARO_KEEP_RESULTS naming a folder, a copy is kept there too,
+/// so the test command checks every results file the runs wrote against the published schema.
+std::string readResultFile(const std::wstring& path);
+
 template <typename T>
 std::vector<T> concat(std::initializer_list<std::vector<T>> parts) {
     std::vector<T> all;

@@ -112,7 +112,7 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
                                 zoka::fromUtf8(signal) + L")."),
                   log.end());
 
-        const json doc = json::parse(testutil::readBytes(results), nullptr, false);
+        const json doc = json::parse(readResultFile(results), nullptr, false);
         ASSERT_FALSE(doc.is_discarded());
         EXPECT_EQ(doc["stopRequest"], c.signal);
         EXPECT_EQ(doc["exitCode"], 2);

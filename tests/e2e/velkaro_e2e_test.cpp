@@ -642,7 +642,7 @@ TEST(E2eRun, MarkersBringTheSupportLibrariesLines) {
 using nlohmann::json;
 
 json readResults(const std::wstring& path) {
-    return json::parse(testutil::readBytes(path), nullptr, false);
+    return json::parse(readResultFile(path), nullptr, false);
 }
 
 std::string utf8(const std::wstring& text) {

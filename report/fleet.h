@@ -1,0 +1,86 @@
+#pragma once
+// The fleet: every results file found under the given folders, one machine per host (its latest
+// run), classified, with what could not be read and which expected hosts never reported.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "report/result_reader.h"
+
+namespace velkaro::report {
+
+/// A machine's outcome, in the order the page lists them: failing first.
+enum class MachineOutcome : uint8_t {
+    Failed,
+    KilledOrRunning,  ///< state "running" and older than its run could last
+    Stopped,          ///< a stop request ended the run
+    Refused,
+    Running,  ///< state "running", still within the time its run could last
+    DryRun,   ///< a configuration check: nothing was removed
+    Succeeded,
+};
+inline constexpr const char* kMachineOutcomeWords[] = {
+    "failed", "killedOrRunning", "stopped", "refused", "running", "dryRun", "succeeded"};
+
+/// How long a run may last before a file still in state "running" counts as killed: this much
+/// per product without a setup time limit, the limit per product with one, plus a margin.
+inline constexpr int64_t kUnlimitedProductSeconds = 2 * 3600;
+inline constexpr int64_t kRunMarginSeconds = 15 * 60;
+
+struct ProductRun {
+    uint32_t product = 0;  ///< index in Fleet::products
+    uint8_t outcome = 0;
+    uint8_t launch = kLaunchNone;
+    bool hasExitCode = false;
+    int32_t exitCode = 0;
+};
+
+struct Machine {
+    std::string host;  ///< the file's hostName, else the name its folder or file gives
+    std::string path;  ///< its results file, UTF-8
+    int64_t start = kNoTime, end = kNoTime;
+    int exitCode = 0;
+    std::string refusal, stopRequest;
+    MachineOutcome outcome = MachineOutcome::Failed;
+    bool stale = false;
+    std::vector<ProductRun> products;
+    std::vector<std::string> olderRuns;  ///< results files of the host's earlier runs
+};
+
+struct UnreadableFile {
+    std::string path;
+    Unreadable why = Unreadable::CannotRead;
+    std::string detail;
+};
+
+struct FleetOptions {
+    std::vector<std::filesystem::path> inputs;  ///< folders (searched recursively) and files
+    std::vector<std::string> inventory;         ///< expected host names; empty: none given
+    int64_t staleAfterSeconds = -1;             ///< -1: nothing is stale
+    int64_t now = 0;                            ///< seconds since 1970
+};
+
+struct Fleet {
+    std::vector<ProductName> products;
+    std::vector<Machine> machines;  ///< failing first, then by host name
+    std::vector<UnreadableFile> unreadable;
+    std::vector<std::string> neverReported;  ///< inventory hosts without a results file
+    size_t olderRuns = 0;
+};
+
+/// Reads every results file the inputs hold. Never fails: what cannot be read is listed.
+Fleet collectFleet(const FleetOptions& options);
+
+/// The outcome of one run as of `now`.
+MachineOutcome classifyRun(const RunResult& run, int64_t now);
+
+/// Reads an inventory: one host name per line; blank lines, "#" comments and the header line
+/// of `ansible --list-hosts` are skipped. False when the file cannot be read.
+bool readInventory(const std::filesystem::path& file, std::vector<std::string>& hosts);
+
+/// A path as UTF-8 text (names that are not valid text get U+FFFD).
+std::string pathText(const std::filesystem::path& path);
+
+}  // namespace velkaro::report

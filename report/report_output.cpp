@@ -1,0 +1,365 @@
+#include "report/report_output.h"
+
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <map>
+
+#include "app/result_format.h"
+#include "report/report_page.h"
+
+namespace velkaro::report {
+
+namespace {
+
+namespace field = resultformat;
+constexpr size_t kOutcomeCount = std::size(kMachineOutcomeWords);
+
+// A launch result's word; empty when nothing was started.
+const char* launchWord(uint8_t launch) {
+    return launch < field::kLaunchResultWords.size() ? field::kLaunchResultWords[launch]
+           : launch == kLaunchUnknown                ? field::kUnknownLaunchResult
+                                                     : "";
+}
+
+struct Counts {
+    size_t byOutcome[kOutcomeCount] = {};
+    std::map<std::string, size_t> refusedBy;
+    std::map<std::string, size_t> unreadableBy;
+    size_t stale = 0;
+    int64_t firstStart = kNoTime, lastEnd = kNoTime;
+
+    explicit Counts(const Fleet& fleet) {
+        for (const Machine& m : fleet.machines) {
+            ++byOutcome[static_cast<size_t>(m.outcome)];
+            if (m.outcome == MachineOutcome::Refused)
+                ++refusedBy[m.refusal];
+            stale += m.stale;
+            if (m.start != kNoTime && (firstStart == kNoTime || m.start < firstStart))
+                firstStart = m.start;
+            const int64_t end = m.end != kNoTime ? m.end : m.start;
+            if (end != kNoTime && (lastEnd == kNoTime || end > lastEnd))
+                lastEnd = end;
+        }
+        for (const UnreadableFile& u : fleet.unreadable)
+            ++unreadableBy[kUnreadableWords[static_cast<size_t>(u.why)]];
+    }
+};
+
+template <typename Writer>
+void text(Writer& w, const std::string& value) {
+    w.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+}
+
+template <typename Writer>
+void timeOrNull(Writer& w, int64_t seconds) {
+    if (seconds == kNoTime)
+        w.Null();
+    else
+        text(w, formatUtcTime(seconds));
+}
+
+template <typename Writer>
+void countMap(Writer& w, const char* name, const std::map<std::string, size_t>& counts) {
+    w.Key(name);
+    w.StartObject();
+    for (const auto& [key, n] : counts) {
+        text(w, key);
+        w.Uint64(n);
+    }
+    w.EndObject();
+}
+
+template <typename Writer>
+void summaryMembers(Writer& w, const Fleet& fleet, const FleetOptions& options) {
+    const Counts counts(fleet);
+    w.Key("generated");
+    timeOrNull(w, options.now);
+    w.Key("machines");
+    w.Uint64(fleet.machines.size());
+    for (size_t i = 0; i < kOutcomeCount; ++i) {
+        w.Key(kMachineOutcomeWords[i]);
+        w.Uint64(counts.byOutcome[i]);
+    }
+    countMap(w, "refusedBy", counts.refusedBy);
+    w.Key("neverReported");
+    w.Uint64(fleet.neverReported.size());
+    w.Key("unreadable");
+    w.Uint64(fleet.unreadable.size());
+    countMap(w, "unreadableBy", counts.unreadableBy);
+    w.Key("stale");
+    w.Uint64(counts.stale);
+    w.Key("olderRuns");
+    w.Uint64(fleet.olderRuns);
+    w.Key("firstStart");
+    timeOrNull(w, counts.firstStart);
+    w.Key("lastEnd");
+    timeOrNull(w, counts.lastEnd);
+    w.Key("allSucceeded");
+    w.Bool(everyMachineSucceeded(fleet));
+}
+
+// Per product: its outcome counts, and what its failures answered, most common first.
+template <typename Writer>
+void productData(Writer& w, const Fleet& fleet) {
+    struct Tally {
+        size_t outcomes[field::kOutcomeWords.size()] = {};
+        std::map<int32_t, size_t> exitCodes;
+        std::map<uint8_t, size_t> launches;
+    };
+    std::vector<Tally> tallies(fleet.products.size());
+    const auto failed = static_cast<uint8_t>(2);
+    static_assert(std::string_view(field::kOutcomeWords[2]) == "failed");
+    for (const Machine& m : fleet.machines) {
+        for (const ProductRun& p : m.products) {
+            Tally& t = tallies[p.product];
+            ++t.outcomes[p.outcome];
+            if (p.outcome != failed)
+                continue;
+            if (p.hasExitCode)
+                ++t.exitCodes[p.exitCode];
+            ++t.launches[p.launch];
+        }
+    }
+    auto mostCommon = [&w](const auto& counts, auto writeKey) {
+        std::vector<std::pair<size_t, typename std::decay_t<decltype(counts)>::key_type>> order;
+        for (const auto& [key, n] : counts)
+            order.push_back({n, key});
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto& a, const auto& b) { return a.first > b.first; });
+        w.StartArray();
+        for (size_t i = 0; i < order.size() && i < 5; ++i) {
+            w.StartArray();
+            writeKey(order[i].second);
+            w.Uint64(order[i].first);
+            w.EndArray();
+        }
+        w.EndArray();
+    };
+    w.StartArray();
+    for (size_t i = 0; i < fleet.products.size(); ++i) {
+        const ProductName& name = fleet.products[i];
+        w.StartArray();
+        for (const std::string* part : {&name.family, &name.sapCode, &name.version, &name.platform})
+            text(w, *part);
+        for (size_t o : tallies[i].outcomes)
+            w.Uint64(o);
+        mostCommon(tallies[i].exitCodes, [&w](int32_t code) { w.Int(code); });
+        mostCommon(tallies[i].launches, [&w](uint8_t launch) {
+            w.String(*launchWord(launch) != '\0' ? launchWord(launch) : "none");
+        });
+        w.EndArray();
+    }
+    w.EndArray();
+}
+
+// Machines as compact rows: [host, outcome, refusal, stopRequest, start, end, exitCode, path,
+// stale, olderRuns, products], products flat as product, outcome, exitCode or null, launch.
+template <typename Writer>
+void machineData(Writer& w, const Fleet& fleet) {
+    w.StartArray();
+    for (const Machine& m : fleet.machines) {
+        w.StartArray();
+        text(w, m.host);
+        w.Uint(static_cast<unsigned>(m.outcome));
+        text(w, m.refusal);
+        text(w, m.stopRequest);
+        m.start == kNoTime ? w.Null() : w.Int64(m.start);
+        m.end == kNoTime ? w.Null() : w.Int64(m.end);
+        w.Int(m.exitCode);
+        text(w, m.path);
+        w.Bool(m.stale);
+        w.StartArray();
+        for (const std::string& older : m.olderRuns)
+            text(w, older);
+        w.EndArray();
+        w.StartArray();
+        for (const ProductRun& p : m.products) {
+            w.Uint(p.product);
+            w.Uint(p.outcome);
+            p.hasExitCode ? w.Int(p.exitCode) : w.Null();
+            w.Uint(p.launch);
+        }
+        w.EndArray();
+        w.EndArray();
+    }
+    w.EndArray();
+}
+
+void csvField(std::string& out, const std::string& value, bool isText = true) {
+    std::string v = value;
+    // A spreadsheet would run a text that starts like a formula: it is quoted as text.
+    if (isText && !v.empty() && std::string("=+-@\t\r").find(v[0]) != std::string::npos)
+        v.insert(v.begin(), '\'');
+    if (v.find_first_of(",\"\r\n") != std::string::npos) {
+        std::string quoted = "\"";
+        for (char c : v) {
+            quoted += c;
+            if (c == '"')
+                quoted += '"';
+        }
+        v = quoted + "\"";
+    }
+    out += v;
+}
+
+}  // namespace
+
+bool everyMachineSucceeded(const Fleet& fleet) {
+    return fleet.neverReported.empty() && fleet.unreadable.empty() &&
+           std::all_of(fleet.machines.begin(), fleet.machines.end(),
+                       [](const Machine& m) { return m.outcome == MachineOutcome::Succeeded; });
+}
+
+std::string summaryDocument(const Fleet& fleet, const FleetOptions& options) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> w(buffer);
+    w.SetIndent(' ', 2);
+    w.StartObject();
+    summaryMembers(w, fleet, options);
+    w.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
+}
+
+namespace {
+
+void appendScriptSafe(std::string& out, std::string_view json) {
+    for (size_t i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '<') {
+            out += "\\u003c";
+        } else if (c == '>') {
+            out += "\\u003e";
+        } else if (c == '&') {
+            out += "\\u0026";
+        } else if (c == '\xE2' && i + 2 < json.size() && json[i + 1] == '\x80' &&
+                   (json[i + 2] == '\xA8' || json[i + 2] == '\xA9')) {
+            out += json[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+}
+
+}  // namespace
+
+std::string scriptSafeJson(const std::string& json) {
+    std::string out;
+    out.reserve(json.size());
+    appendScriptSafe(out, json);
+    return out;
+}
+
+void writeReportPage(const Fleet& fleet, const FleetOptions& options, std::ostream& out) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    w.StartObject();
+    w.Key("summary");
+    w.StartObject();
+    summaryMembers(w, fleet, options);
+    w.EndObject();
+    w.Key("staleAfterDays");
+    options.staleAfterSeconds < 0 ? w.Null() : w.Int64(options.staleAfterSeconds / 86400);
+    w.Key("outcomes");
+    w.StartArray();
+    for (const char* word : field::kOutcomeWords)
+        w.String(word);
+    w.EndArray();
+    w.Key("launches");
+    w.StartArray();
+    for (const char* word : field::kLaunchResultWords)
+        w.String(word);
+    w.String(field::kUnknownLaunchResult);
+    w.EndArray();
+    w.Key("products");
+    productData(w, fleet);
+    w.Key("machines");
+    machineData(w, fleet);
+    w.Key("neverReported");
+    w.StartArray();
+    for (const std::string& host : fleet.neverReported)
+        text(w, host);
+    w.EndArray();
+    w.Key("unreadable");
+    w.StartArray();
+    for (const UnreadableFile& u : fleet.unreadable) {
+        w.StartArray();
+        text(w, u.path);
+        w.String(kUnreadableWords[static_cast<size_t>(u.why)]);
+        text(w, validUtf8(u.detail));
+        w.EndArray();
+    }
+    w.EndArray();
+    w.EndObject();
+
+    std::string page;
+    for (const char* chunk : kReportPageChunks)
+        page += chunk;
+    static constexpr std::string_view kMarker = "{{FLEET_DATA}}";
+    const size_t at = page.find(kMarker);
+    out.write(page.data(), static_cast<std::streamsize>(at));
+    const std::string_view data(buffer.GetString(), buffer.GetSize());
+    std::string piece;
+    for (size_t from = 0; from < data.size();) {
+        // Pieces end before a byte that continues a character, so U+2028 is never split.
+        size_t to = std::min(data.size(), from + 65536);
+        while (to < data.size() && (static_cast<unsigned char>(data[to]) & 0xC0) == 0x80)
+            ++to;
+        piece.clear();
+        appendScriptSafe(piece, data.substr(from, to - from));
+        out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+        from = to;
+    }
+    out.write(page.data() + at + kMarker.size(),
+              static_cast<std::streamsize>(page.size() - at - kMarker.size()));
+}
+
+std::string csvDocument(const Fleet& fleet) {
+    std::string out =
+        "host,outcome,refusal,stopRequest,exitCode,startTime,endTime,stale,family,SapCode,"
+        "Version,Platform,productOutcome,productExitCode,launchResult,resultsFile\r\n";
+    auto machineFields = [&out](const Machine& m) {
+        csvField(out, m.host);
+        out += ',';
+        out += kMachineOutcomeWords[static_cast<size_t>(m.outcome)];
+        out += ',';
+        csvField(out, m.refusal);
+        out += ',';
+        csvField(out, m.stopRequest);
+        out += ',' + std::to_string(m.exitCode) + ',' + formatUtcTime(m.start) + ',' +
+               formatUtcTime(m.end) + ',' + (m.stale ? "yes" : "no") + ',';
+    };
+    for (const Machine& m : fleet.machines) {
+        if (m.products.empty()) {
+            machineFields(m);
+            out += ",,,,,,,";
+            csvField(out, m.path);
+            out += "\r\n";
+        }
+        for (const ProductRun& p : m.products) {
+            machineFields(m);
+            const ProductName& name = fleet.products[p.product];
+            for (const std::string* part :
+                 {&name.family, &name.sapCode, &name.version, &name.platform}) {
+                csvField(out, *part);
+                out += ',';
+            }
+            out += field::kOutcomeWords[p.outcome];
+            out += ',' + (p.hasExitCode ? std::to_string(p.exitCode) : std::string()) + ',';
+            out += launchWord(p.launch);
+            out += ',';
+            csvField(out, m.path);
+            out += "\r\n";
+        }
+    }
+    for (const std::string& host : fleet.neverReported) {
+        csvField(out, host);
+        out += ",neverReported,,,,,,,,,,,,,,\r\n";
+    }
+    return out;
+}
+
+}  // namespace velkaro::report

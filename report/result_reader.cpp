@@ -1,0 +1,289 @@
+#include "report/result_reader.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
+#include <cstring>
+
+#include "app/result_format.h"
+
+namespace velkaro::report {
+
+namespace {
+
+namespace field = resultformat;
+using Value = rapidjson::Value;
+
+// Iterative: a file of nested brackets cannot exhaust the stack. Encoding checked: every text
+// the page shows is UTF-8.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag;
+
+// Reports what is wrong with the structure, naming the field.
+struct Fault {
+    std::string& detail;
+    bool fail(const std::string& what) {
+        detail = what;
+        return false;
+    }
+};
+
+const Value* member(const Value& object, const char* name) {
+    const auto it = object.FindMember(name);
+    return it == object.MemberEnd() ? nullptr : &it->value;
+}
+
+// A text or null (absent counts as null): false only for another type.
+bool optionalText(const Value& object, const char* name, std::string& out) {
+    const Value* v = member(object, name);
+    if (v == nullptr || v->IsNull()) {
+        out.clear();
+        return true;
+    }
+    if (!v->IsString())
+        return false;
+    out.assign(v->GetString(), v->GetStringLength());
+    return true;
+}
+
+int wordIndex(const Value& v, const char* const* words, size_t count) {
+    if (!v.IsString())
+        return -1;
+    for (size_t i = 0; i < count; ++i) {
+        if (std::strlen(words[i]) == v.GetStringLength() &&
+            std::memcmp(words[i], v.GetString(), v.GetStringLength()) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool optionalTime(const Value& object, const char* name, int64_t& out, Fault& fault) {
+    std::string text;
+    if (!optionalText(object, name, text))
+        return fault.fail(std::string(name) + " is not a text");
+    out = kNoTime;
+    // The writer leaves a time empty when the clock cannot be read.
+    if (!text.empty() && !parseUtcTime(text, out))
+        return fault.fail(std::string(name) + " is not a UTC time");
+    return true;
+}
+
+bool readProduct(const Value& v, size_t index, ProductResult& product, Fault& fault) {
+    const std::string where = "products[" + std::to_string(index) + "]";
+    if (!v.IsObject())
+        return fault.fail(where + " is not an object");
+    ProductName& name = product.name;
+    if (!optionalText(v, field::kFamily, name.family) ||
+        !optionalText(v, field::kSapCode, name.sapCode) ||
+        !optionalText(v, field::kVersionField, name.version) ||
+        !optionalText(v, field::kPlatform, name.platform))
+        return fault.fail(where + ": a product field is not a text");
+    const Value* outcome = member(v, field::kOutcome);
+    const int o = outcome == nullptr ? -1
+                                     : wordIndex(*outcome, field::kOutcomeWords.data(),
+                                                 field::kOutcomeWords.size());
+    if (o < 0)
+        return fault.fail(where + ": no known outcome");
+    product.outcome = static_cast<uint8_t>(o);
+    const Value* code = member(v, field::kExitCode);
+    if (code != nullptr && !code->IsNull()) {
+        if (!code->IsInt())
+            return fault.fail(where + ": exitCode is not a 32-bit integer");
+        product.hasExitCode = true;
+        product.exitCode = code->GetInt();
+    }
+    const Value* launch = member(v, field::kLaunchResult);
+    if (launch != nullptr && !launch->IsNull()) {
+        const int l =
+            wordIndex(*launch, field::kLaunchResultWords.data(), field::kLaunchResultWords.size());
+        if (!launch->IsString())
+            return fault.fail(where + ": launchResult is not a text");
+        product.launch = l < 0 ? kLaunchUnknown : static_cast<uint8_t>(l);
+    }
+    return true;
+}
+
+bool readRun(const Value& root, RunResult& run, Unreadable& why, Fault& fault) {
+    why = Unreadable::WrongStructure;
+    if (!root.IsObject())
+        return fault.fail("the document is not an object");
+    const Value* version = member(root, field::kFormatVersion);
+    if (version == nullptr)
+        return fault.fail("no formatVersion");
+    if (!version->IsInt() || version->GetInt() != field::kVersion) {
+        why = Unreadable::WrongFormatVersion;
+        return fault.fail("formatVersion is not " + std::to_string(field::kVersion));
+    }
+    std::string program;
+    if (!optionalText(root, field::kProgram, program) || (!program.empty() && program != "Velkaro"))
+        return fault.fail("written by another program");
+    if (!optionalText(root, field::kHostName, run.hostName) ||
+        !optionalText(root, field::kRefusal, run.refusal) ||
+        !optionalText(root, field::kStopRequest, run.stopRequest))
+        return fault.fail("hostName, refusal or stopRequest is not a text");
+    if (member(root, field::kStartTime) == nullptr)
+        return fault.fail("no startTime");
+    if (!optionalTime(root, field::kStartTime, run.start, fault) ||
+        !optionalTime(root, field::kEndTime, run.end, fault))
+        return false;
+    const Value* exitCode = member(root, field::kExitCode);
+    if (exitCode == nullptr || !exitCode->IsInt())
+        return fault.fail("exitCode is not an integer");
+    run.exitCode = exitCode->GetInt();
+    std::string state;
+    if (!optionalText(root, field::kState, state) ||
+        (!state.empty() && state != field::kStateRunning && state != field::kStateFinished))
+        return fault.fail("state is neither running nor finished");
+    run.running = state == field::kStateRunning;
+    const Value* dryRun = member(root, field::kDryRun);
+    if (dryRun != nullptr && !dryRun->IsBool())
+        return fault.fail("dryRun is not true or false");
+    run.dryRun = dryRun != nullptr && dryRun->GetBool();
+    const Value* timeout = member(root, field::kSetupTimeout);
+    if (timeout != nullptr && !timeout->IsNull()) {
+        if (!timeout->IsNumber() || timeout->GetDouble() < 0)
+            return fault.fail("setupTimeout is not a number of seconds");
+        run.setupTimeout = timeout->GetDouble() > 1e12 ? int64_t(1e12)
+                                                       : static_cast<int64_t>(timeout->GetDouble());
+    }
+    const Value* products = member(root, field::kProducts);
+    if (products == nullptr || !products->IsArray())
+        return fault.fail("products is not a list");
+    run.products.resize(products->Size());
+    for (rapidjson::SizeType i = 0; i < products->Size(); ++i) {
+        if (!readProduct((*products)[i], i, run.products[i], fault))
+            return false;
+    }
+    return true;
+}
+
+bool isUtf8Start(std::string_view bytes) {
+    // A byte-order mark of UTF-16 or UTF-32, or a NUL byte: re-encoded by some collector.
+    if (bytes.size() >= 2 &&
+        ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+        return false;
+    return bytes.find('\0') == std::string_view::npos;
+}
+
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+bool parseUtcTime(std::string_view text, int64_t& seconds) {
+    // YYYY-MM-DDTHH:MM:SSZ
+    static const char kShape[] = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != sizeof(kShape) - 1)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : text[i] != kShape[i])
+            return false;
+    }
+    auto number = [&](size_t at, size_t n) {
+        int v = 0;
+        for (size_t i = at; i < at + n; ++i)
+            v = v * 10 + (text[i] - '0');
+        return v;
+    };
+    const int month = number(5, 2), day = number(8, 2), hour = number(11, 2),
+              minute = number(14, 2), second = number(17, 2);
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return false;
+    seconds =
+        daysFromCivil(number(0, 4), static_cast<unsigned>(month), static_cast<unsigned>(day)) *
+            86400 +
+        hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+std::string formatUtcTime(int64_t seconds) {
+    if (seconds == kNoTime)
+        return std::string();
+    int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+    const int64_t rest = seconds - days * 86400;
+    // Civil date from days (the inverse of daysFromCivil).
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(days - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+    char buffer[48];
+    std::snprintf(buffer, sizeof(buffer), "%04lld-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<long long>(y), m, d, static_cast<int>(rest / 3600),
+                  static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    return buffer;
+}
+
+std::string validUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t n = c < 0x80                 ? 1
+                   : c >= 0xC2 && c <= 0xDF ? 2
+                   : c >= 0xE0 && c <= 0xEF ? 3
+                   : c >= 0xF0 && c <= 0xF4 ? 4
+                                            : 0;
+        bool ok = n != 0 && i + n <= text.size();
+        for (size_t k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (ok && n >= 3) {
+            const auto c1 = static_cast<unsigned char>(text[i + 1]);
+            // Overlong forms, surrogates and code points above U+10FFFF.
+            ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0) &&
+                 !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
+        }
+        if (ok) {
+            out.append(text.substr(i, n));
+            i += n;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, std::string& detail) {
+    run = RunResult();
+    if (bytes.size() > kMaxResultFileBytes) {
+        why = Unreadable::TooLarge;
+        detail = "larger than " + std::to_string(kMaxResultFileBytes >> 20) + " MiB";
+        return false;
+    }
+    if (!isUtf8Start(bytes)) {
+        why = Unreadable::NotUtf8;
+        detail = "UTF-16 or binary, not UTF-8";
+        return false;
+    }
+    // A UTF-8 byte-order mark, as some editors and collectors add, is no fault.
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        bytes.remove_prefix(3);
+    rapidjson::Document doc;
+    doc.Parse<kParseFlags>(bytes.data(), bytes.size());
+    if (doc.HasParseError()) {
+        const rapidjson::ParseErrorCode code = doc.GetParseError();
+        const size_t at = doc.GetErrorOffset();
+        why = code == rapidjson::kParseErrorStringInvalidEncoding ? Unreadable::NotUtf8
+              : at >= bytes.size()                                ? Unreadable::Truncated
+                                                                  : Unreadable::NotJson;
+        detail = std::string(rapidjson::GetParseError_En(code)) + " at byte " + std::to_string(at);
+        return false;
+    }
+    Fault fault{detail};
+    return readRun(doc, run, why, fault);
+}
+
+}  // namespace velkaro::report

@@ -1,0 +1,76 @@
+#pragma once
+// One results file read into what the fleet report keeps of it. Reading never trusts the file:
+// anything that is not a results file of this format comes back as a reason, never a crash.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velkaro::report {
+
+/// Files larger than this are not read: no results file comes near it, and the report's memory
+/// stays bounded whatever lies in the folder.
+inline constexpr size_t kMaxResultFileBytes = 16u << 20;
+
+/// A time that the file does not give.
+inline constexpr int64_t kNoTime = INT64_MIN;
+
+/// Index of a launch result in resultformat::kLaunchResultWords; these two follow it.
+inline constexpr uint8_t kLaunchUnknown = 6;
+inline constexpr uint8_t kLaunchNone = 7;  ///< nothing was started
+
+/// A product as the file names it.
+struct ProductName {
+    std::string family, sapCode, version, platform;
+};
+
+struct ProductResult {
+    ProductName name;
+    uint8_t outcome = 0;  ///< index in resultformat::kOutcomeWords
+    uint8_t launch = kLaunchNone;
+    bool hasExitCode = false;
+    int32_t exitCode = 0;
+};
+
+/// What the report uses of one run. Texts are UTF-8.
+struct RunResult {
+    std::string hostName;                    ///< empty: the file names none
+    int64_t start = kNoTime, end = kNoTime;  ///< seconds since 1970, UTC
+    int exitCode = 0;
+    std::string refusal, stopRequest;  ///< empty: none
+    bool running = false;              ///< state "running": the run had not finished
+    bool dryRun = false;
+    int64_t setupTimeout = -1;  ///< seconds; -1: no limit or not given
+    std::vector<ProductResult> products;
+};
+
+/// Why a file is not a results file, as a stable word (the summary's key) and a text.
+enum class Unreadable : uint8_t {
+    CannotRead,
+    LinkLoop,
+    TooLarge,
+    NotUtf8,
+    Truncated,
+    NotJson,
+    WrongFormatVersion,
+    WrongStructure,
+};
+inline constexpr const char* kUnreadableWords[] = {
+    "cannotRead", "linkLoop", "tooLarge",           "notUtf8",
+    "truncated",  "notJson",  "wrongFormatVersion", "wrongStructure"};
+
+/// Parses `bytes` (a whole file). False: `why` and `detail` say what is wrong.
+bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, std::string& detail);
+
+/// "2026-12-07T14:05:09Z" as seconds since 1970; false for anything else.
+bool parseUtcTime(std::string_view text, int64_t& seconds);
+
+/// Seconds since 1970 as "2026-12-07T14:05:09Z".
+std::string formatUtcTime(int64_t seconds);
+
+/// `text` with every byte sequence that is not UTF-8 replaced by U+FFFD.
+std::string validUtf8(std::string_view text);
+
+}  // namespace velkaro::report
