@@ -13,6 +13,7 @@
 // parameter file to disk, so the file system shows in RunOverhead.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
