@@ -319,6 +319,7 @@ Fleet collectFleet(const FleetOptions& options) {
         machine.path = std::move(path);
         machine.start = run.start;
         machine.end = run.end;
+        machine.hasExitCode = run.hasExitCode;
         machine.exitCode = run.exitCode;
         machine.refusal = std::move(run.refusal);
         machine.stopRequest = std::move(run.stopRequest);

@@ -41,6 +41,7 @@ struct Machine {
     std::string host;  ///< the file's hostName, else the name its folder or file gives
     std::string path;  ///< its results file, UTF-8
     int64_t start = kNoTime, end = kNoTime;
+    bool hasExitCode = false;
     int exitCode = 0;
     std::string refusal, stopRequest;
     MachineOutcome outcome = MachineOutcome::Failed;

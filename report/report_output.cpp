@@ -168,7 +168,7 @@ void machineData(Writer& w, const Fleet& fleet) {
         text(w, m.stopRequest);
         m.start == kNoTime ? w.Null() : w.Int64(m.start);
         m.end == kNoTime ? w.Null() : w.Int64(m.end);
-        w.Int(m.exitCode);
+        m.hasExitCode ? w.Int(m.exitCode) : w.Null();
         text(w, m.path);
         w.Bool(m.stale);
         w.StartArray();
@@ -329,8 +329,9 @@ std::string csvDocument(const Fleet& fleet) {
         csvField(out, m.refusal);
         out += ',';
         csvField(out, m.stopRequest);
-        out += ',' + std::to_string(m.exitCode) + ',' + formatUtcTime(m.start) + ',' +
-               formatUtcTime(m.end) + ',' + (m.stale ? "yes" : "no") + ',';
+        out += ',' + (m.hasExitCode ? std::to_string(m.exitCode) : std::string()) + ',' +
+               formatUtcTime(m.start) + ',' + formatUtcTime(m.end) + ',' +
+               (m.stale ? "yes" : "no") + ',';
     };
     for (const Machine& m : fleet.machines) {
         if (m.products.empty()) {

@@ -126,15 +126,17 @@ bool readRun(const Value& root, RunResult& run, Unreadable& why, Fault& fault) {
     if (!optionalTime(root, field::kStartTime, run.start, fault) ||
         !optionalTime(root, field::kEndTime, run.end, fault))
         return false;
-    const Value* exitCode = member(root, field::kExitCode);
-    if (exitCode == nullptr || !exitCode->IsInt())
-        return fault.fail("exitCode is not an integer");
-    run.exitCode = exitCode->GetInt();
     std::string state;
     if (!optionalText(root, field::kState, state) ||
         (!state.empty() && state != field::kStateRunning && state != field::kStateFinished))
         return fault.fail("state is neither running nor finished");
     run.running = state == field::kStateRunning;
+    // A run that has not finished has no exit code yet; a finished one always has one.
+    const Value* exitCode = member(root, field::kExitCode);
+    if (exitCode == nullptr || !(exitCode->IsInt() || (run.running && exitCode->IsNull())))
+        return fault.fail("exitCode is not an integer");
+    run.hasExitCode = exitCode->IsInt();
+    run.exitCode = run.hasExitCode ? exitCode->GetInt() : 0;
     const Value* dryRun = member(root, field::kDryRun);
     if (dryRun != nullptr && !dryRun->IsBool())
         return fault.fail("dryRun is not true or false");

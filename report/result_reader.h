@@ -38,6 +38,7 @@ struct ProductResult {
 struct RunResult {
     std::string hostName;                    ///< empty: the file names none
     int64_t start = kNoTime, end = kNoTime;  ///< seconds since 1970, UTC
+    bool hasExitCode = false;                ///< a running run's file has none yet
     int exitCode = 0;
     std::string refusal, stopRequest;  ///< empty: none
     bool running = false;              ///< state "running": the run had not finished

@@ -58,6 +58,7 @@ json running(const std::string& host, int64_t start, json timeout) {
     doc["processId"] = 4242;
     doc["setupTimeout"] = timeout;
     doc["endTime"] = nullptr;
+    doc["exitCode"] = nullptr;  // as the program writes it at the start
     doc["products"][0]["outcome"] = "notAttempted";
     return doc;
 }
@@ -143,6 +144,8 @@ TEST(FleetReport, SummaryCountsEveryKindOfInput) {
     noProducts.erase("products");
     json badTime = run("pc");
     badTime["startTime"] = "yesterday";
+    json finishedWithoutCode = run("pc");
+    finishedWithoutCode["exitCode"] = nullptr;
 
     std::string badText = run("x").dump();
     badText.replace(badText.find("\"x\"") + 1, 1, "\xC3");
@@ -199,6 +202,8 @@ TEST(FleetReport, SummaryCountsEveryKindOfInput) {
         {"unknown outcome", one(unknownOutcome), "/unreadableBy/wrongStructure", 2},
         {"no products", one(noProducts), "/unreadableBy/wrongStructure", 2},
         {"bad start time", one(badTime), "/unreadableBy/wrongStructure", 2},
+        {"finished without an exit code", one(finishedWithoutCode), "/unreadableBy/wrongStructure",
+         2},
         {"missing input", Setup([](Scene& f) {
              fs::create_directories(f.root() / "in");
              return std::vector<fs::path>{f.root() / "absent"};
