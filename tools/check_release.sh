@@ -23,6 +23,8 @@ SHA256SUMS
 Velkaro.exe
 VelkaroConfig.xml
 VelkaroConfig.xsd
+VelkaroReport.exe
+VelkaroResult.schema.json
 deploy/ansible/velkaro_linux.yml
 deploy/ansible/velkaro_windows.yml
 x64/Velkaro.exe"
@@ -52,6 +54,10 @@ for exe in Velkaro.exe x64/Velkaro.exe; do
     done
 done
 i686-w64-mingw32-objdump -f "$dir/Velkaro.exe" | grep -q 'pei-i386' || fail "Velkaro.exe is not the i686 program"
+i686-w64-mingw32-objdump -f "$dir/VelkaroReport.exe" | grep -q 'pei-i386' ||
+    fail "VelkaroReport.exe is not the i686 program"
+osslsigncode verify -CAfile "$work/cert.pem" -in "$dir/VelkaroReport.exe" >"$work/verify.txt" 2>&1 ||
+    { cat "$work/verify.txt"; fail "signature of VelkaroReport.exe"; }
 grep -q '^\*\*Ansible\.\*\*' "$dir/DEPLOYING.txt" || fail "DEPLOYING.txt lacks the Ansible part"
 for p in velkaro_windows.yml velkaro_linux.yml; do
     cmp -s "deploy/ansible/$p" "$dir/deploy/ansible/$p" || fail "deploy/ansible/$p differs in the archive"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Windows release: the shipping i686 program (and the x86_64 one), stripped, signed
-# when a certificate and key are given, in a zip with the sample configuration, the schema, the
-# README, its fleet section as DEPLOYING.txt, the Ansible playbooks and SHA-256 checksums.
+# Builds the Windows release: the shipping i686 program (and the x86_64 one) and the i686 fleet
+# report, stripped, signed when a certificate and key are given, in a zip with the sample
+# configuration, both schemas, the README, its fleet section as DEPLOYING.txt, the Ansible
+# playbooks and SHA-256 checksums.
 #
 #   bash tools/release.sh [--cert <cert.pem> --key <key.pem> [--pass <file>]] [--out <folder>]
 #                         [--timestamp <url>]
@@ -71,7 +72,9 @@ ship() {
 }
 ship i686-w64-mingw32-strip build/win32/bin/Velkaro.exe "$dir/Velkaro.exe"
 ship x86_64-w64-mingw32-strip build/win64/bin/Velkaro.exe "$dir/x64/Velkaro.exe"
-cp tools/demo/VelkaroConfig.xml VelkaroConfig.xsd README.md "$dir/"
+# The fleet report for a management machine reading a share, and the format it reads.
+ship i686-w64-mingw32-strip build/win32/bin/VelkaroReport.exe "$dir/VelkaroReport.exe"
+cp tools/demo/VelkaroConfig.xml VelkaroConfig.xsd VelkaroResult.schema.json README.md "$dir/"
 mkdir -p "$dir/deploy/ansible"
 cp deploy/ansible/velkaro_windows.yml deploy/ansible/velkaro_linux.yml "$dir/deploy/ansible/"
 # The fleet section as text with Windows line ends, for administrators without a Markdown viewer.
