@@ -24,6 +24,7 @@
 namespace velkaro {
 namespace {
 
+using resultformat::Refusal;
 using zoka::console::err;
 using zoka::console::out;
 
@@ -135,7 +136,7 @@ bool startResults(zoka::Logger& logger, RunState& state) {
     logger.error(L"", L"The results file %s cannot be written: %s. Nothing was started.",
                  path.c_str(), error.c_str());
     err({L"The results file ", path, L" cannot be written: ", error, L". Nothing was started."});
-    state.record.refusal = L"resultFileUnwritable";
+    state.record.refusal = refusalWord(Refusal::ResultFileUnwritable);
     state.resultFile.clear();
     return false;
 }
@@ -172,13 +173,13 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
     if (instanceLock.isLockedByOther()) {
         logger.error(L"", L"Another instance of %s is already running.", kProgramName);
         err({L"Another instance of ", kProgramName, L" is already running."});
-        record.refusal = L"anotherInstance";
+        record.refusal = refusalWord(Refusal::AnotherInstance);
         recordNotAttempted(state);
         return 1;
     }
     if (!instanceLock.lock()) {
         logger.error(L"", L"Failed to acquire the %s lock.", kProgramName);
-        record.refusal = L"lockFailed";
+        record.refusal = refusalWord(Refusal::LockFailed);
         recordNotAttempted(state);
         return 1;
     }
@@ -203,13 +204,14 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
     }
     if (!findings.empty()) {
         printConfigCheck(logger, findings, false);
-        record.refusal = loaded ? L"configInvalid" : L"configUnloadable";
+        record.refusal =
+            loaded ? refusalWord(Refusal::ConfigInvalid) : refusalWord(Refusal::ConfigUnloadable);
         if (loaded)
             recordNotAttempted(state, &uninstaller.productsToRemove);
         return 1;
     }
     if (!loaded) {
-        record.refusal = L"configUnloadable";
+        record.refusal = refusalWord(Refusal::ConfigUnloadable);
         return 1;
     }
     printProductListing(logger, uninstaller.productsToRemove);
@@ -222,7 +224,7 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
         returnCode = attempted ? 2 : 1;
         record.stopReason = korr::stopRequestName();
         if (!attempted)
-            record.refusal = L"interrupted";
+            record.refusal = refusalWord(Refusal::Interrupted);
         logger.error(L"", L"The run was stopped by a stop request (%s).",
                      record.stopReason.c_str());
     }
@@ -292,7 +294,7 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
 
     RunRecord& record = state.record;
     if (parser.leftoverCount() > 0 || parseFailed) {
-        record.refusal = L"badCommandLine";
+        record.refusal = refusalWord(Refusal::BadCommandLine);
         parameterFailure(logger);
         return 1;
     }
@@ -304,7 +306,7 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
     if (!zoka::os::pathExists(configPath) || zoka::os::isDirectory(configPath)) {
         logger.error(L"", L"Missing UninstallConfig (%s)", configPath.c_str());
         err({L"Missing UninstallConfig : ", configPath});
-        record.refusal = L"configMissing";
+        record.refusal = refusalWord(Refusal::ConfigMissing);
         parameterFailure(logger);
         return 1;
     }
@@ -321,7 +323,7 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
         logger.error(L"", L"%s not launched with Admin privileges.", kProgramName);
         out({L""});
         out({kProgramName, L" not launched with Admin privileges."});
-        record.refusal = L"notAdministrator";
+        record.refusal = refusalWord(Refusal::NotAdministrator);
         recordNotAttempted(state);
         return 1;
     }
@@ -356,7 +358,7 @@ int runVelkaro(std::vector<std::wstring> words) {
         if (!tempFolderProblem.empty())
             err({tempFolderProblem});
         err({L"The temporary folder is not available and cannot be created."});
-        state.record.refusal = L"tempFolderUnavailable";
+        state.record.refusal = refusalWord(Refusal::TempFolderUnavailable);
         state.record.exitCode = 1;
         state.record.end = std::chrono::system_clock::now();
         state.resultFile = lastOptionValue(words, kResultFileOption);

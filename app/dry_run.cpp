@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/report.h"
+#include "app/result_file.h"
 #include "config/product_uninstaller.h"
 #include "engine/media_uninstaller.h"
 #include "engine/setup_command.h"
@@ -113,9 +114,9 @@ void recordDryRun(const DryRunReport& report, RunRecord& record) {
     }
     record.findings = report.findings;
     if (!report.loaded)
-        record.refusal = L"configUnloadable";
+        record.refusal = refusalWord(resultformat::Refusal::ConfigUnloadable);
     else if (!report.findings.empty())
-        record.refusal = L"configInvalid";
+        record.refusal = refusalWord(resultformat::Refusal::ConfigInvalid);
 }
 
 int runDryRun(zoka::Logger& logger, const std::wstring& configPath, RunRecord* record) {

@@ -100,6 +100,11 @@ const char* launchResultWord(int launchResult) {
                : field::kUnknownLaunchResult;
 }
 
+std::wstring refusalWord(resultformat::Refusal refusal) {
+    const char* word = field::kRefusalWords[static_cast<size_t>(refusal)];
+    return std::wstring(word, word + std::char_traits<char>::length(word));  // ASCII
+}
+
 std::string resultDocument(const RunRecord& record) {
     ordered_json json;
     json[field::kFormatVersion] = kResultFormatVersion;

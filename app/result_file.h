@@ -22,4 +22,7 @@ bool writeResultFile(const std::wstring& path, const RunRecord& record, std::wst
 const char* outcomeWord(ProductOutcome outcome);
 const char* launchResultWord(int launchResult);
 
+/// A refusal's word, as a run record holds it.
+std::wstring refusalWord(resultformat::Refusal refusal);
+
 }  // namespace velkaro

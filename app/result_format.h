@@ -4,6 +4,7 @@
 // drift apart. Plain constants: it links nothing.
 
 #include <array>
+#include <cstddef>
 
 namespace velkaro::resultformat {
 
@@ -75,10 +76,27 @@ inline constexpr char kUnknownLaunchResult[] = "unknown";
 inline constexpr std::array<const char*, 6> kFindingWords = {
     "notLoadable", "wrongRoot", "unknownElement", "missingValue", "emptyValue", "duplicateProduct"};
 
-/// The refusal words a run writes. A reader shows any other word as it stands.
+/// Why a run was refused, in the order of kRefusalWords.
+enum class Refusal {
+    BadCommandLine,
+    ConfigMissing,
+    ConfigUnloadable,
+    ConfigInvalid,
+    NotAdministrator,
+    AnotherInstance,
+    LockFailed,
+    TempFolderUnavailable,
+    Interrupted,
+    ResultFileUnwritable,
+};
+
+/// The refusal words a run writes, indexed by Refusal. A reader shows any other word as it
+/// stands.
 inline constexpr std::array<const char*, 10> kRefusalWords = {
     "badCommandLine",   "configMissing",       "configUnloadable", "configInvalid",
     "notAdministrator", "anotherInstance",     "lockFailed",       "tempFolderUnavailable",
     "interrupted",      "resultFileUnwritable"};
+static_assert(kRefusalWords.size() == static_cast<std::size_t>(Refusal::ResultFileUnwritable) + 1,
+              "one word per refusal");
 
 }  // namespace velkaro::resultformat
