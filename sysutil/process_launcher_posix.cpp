@@ -240,6 +240,25 @@ std::vector<ProcessKey>& earlierLeftovers() {
     return keys;
 }
 
+/// Reaps the earlier leftovers that have ended since and came to this process (the subreaper),
+/// and forgets the ones that are gone: a long run would otherwise gather their zombies.
+void reapEarlierLeftovers() {
+    std::vector<ProcessKey>& earlier = earlierLeftovers();
+    const pid_t self = ::getpid();
+    earlier.erase(
+        std::remove_if(earlier.begin(), earlier.end(),
+                       [self](const ProcessKey& key) {
+                           ProcessEntry entry;
+                           if (!readEntry(key.first, entry) || entry.startTicks != key.second)
+                               return true;
+                           if (entry.state != 'Z' || entry.parent != self)
+                               return false;
+                           int status = 0;
+                           return ::waitpid(key.first, &status, WNOHANG) == key.first;
+                       }),
+        earlier.end());
+}
+
 /// One launch's tree: the program while it runs, and every process it started. Once the
 /// program has ended, its orphans are children of this process (the subreaper) that started no
 /// earlier than the program did; earlier launches' leftovers started before (or are
@@ -473,6 +492,7 @@ LaunchResult startAndWait(Logger& logger, const std::wstring& programPath,
     const std::string folder = zoka::toUtf8(workingFolder);
 
     usePidfd();
+    reapEarlierLeftovers();
     ChildStart start{program.c_str(), argv.data(), folder.c_str(), ::getpid(), {}, 0};
     int startError = 0;
     const pid_t pid = startChild(start, startError);

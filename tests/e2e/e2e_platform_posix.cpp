@@ -1,5 +1,6 @@
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -21,6 +22,10 @@ bool processAlive(unsigned long pid) {
     const size_t close = text.rfind(')');
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z' &&
            text[close + 2] != 'X';
+}
+
+bool processReaped(unsigned long pid) {
+    return ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0;
 }
 
 void openFolderToEveryone(const std::wstring& folder) {

@@ -20,6 +20,10 @@ bool processAlive(unsigned long pid) {
     return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
+bool processReaped(unsigned long pid) {
+    return !processAlive(pid);
+}
+
 void openFolderToEveryone(const std::wstring&) {}
 
 namespace {
