@@ -825,6 +825,23 @@ TEST(E2eUnattended, KilledProgramLeavesNoSetupProgram) {
     EXPECT_FALSE(alive) << "the setup program outlived the killed program";
     if (alive)
         killProcessId(setupPid);
+
+    // The next run removes the run folder the killed one left, and says so.
+    const std::wstring param = scene.journal()[0].get("param");
+    const std::wstring stale = param.substr(0, param.rfind(kSep));
+    const std::vector<Product> next = {velt(L"C_OK", "0")};
+    scene.placeSetup(Place::Velt, next);
+    const RunResult run =
+        scene.run({L"--uninstallConfigPath=" + scene.writeConfig(next, L"n.xml")});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::vector<std::wstring> log = scene.logSummary();
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [&](const std::wstring& line) {
+                               return line.rfind(L"INFO Removed the run folder " + stale + L" ",
+                                                 0) == 0;
+                           }),
+              log.end());
+    EXPECT_TRUE(testutil::makeFolder(stale)) << "the killed run's folder is still there";
 }
 
 // Every refusal after the options are read leaves a results file with its reason word, wherever
