@@ -13,8 +13,7 @@ bool killProcessId(unsigned long pid);
 /// True while the process runs (a zombie counts as ended).
 bool processAlive(unsigned long pid);
 
-/// True once the process has ended and its parent has collected it: no zombie is left (on
-/// Windows, which keeps none, once it has ended).
+/// True once the process has ended and been collected: no zombie is left (Windows keeps none).
 bool processReaped(unsigned long pid);
 
 /// Lets an unprivileged user write into the folder, sticky as /tmp is (no-op on Windows).
