@@ -134,28 +134,6 @@ TEST_F(TempFolder, FileInTheWayFailsWithoutTouchingTheOutputs) {
     EXPECT_TRUE(isGuidText(infos[0].substr(prefix.size())));
 }
 
-// A run folder renamed away and replaced (by anyone who can rename entries of the temporary
-// folder) is never written into, never deleted with what stands there now, and shows as such.
-TEST_F(TempFolder, ARunFolderMovedAwayAndReplacedIsNoLongerUsed) {
-    if (!testutil::isPosix())
-        return;  // Windows: a held folder cannot be renamed
-    korr::RunFolder folder;
-    std::wstring file;
-    ASSERT_TRUE(folder.create());
-    ASSERT_TRUE(folder.newFile(file));
-    const std::wstring away = scratch_.file(L"away");
-    ASSERT_EQ(0, std::rename(zoka::toUtf8(folder.path()).c_str(), zoka::toUtf8(away).c_str()));
-    ASSERT_TRUE(testutil::makeFolder(folder.path()));
-    ASSERT_TRUE(testutil::writeBytes(folder.path() + L"/theirs", "theirs"));
-    EXPECT_FALSE(folder.stillInPlace());
-    EXPECT_TRUE(folder.displaced());
-    std::wstring another;
-    EXPECT_FALSE(folder.newFile(another));
-    std::wstring failed;
-    EXPECT_FALSE(folder.remove(failed));
-    EXPECT_EQ(testutil::listFolder(folder.path()), std::vector<std::wstring>{L"theirs"});
-}
-
 // The run folder's platform half creates exclusively: nothing that stood under the name before,
 // or in a temporary folder that another user can change, is ever used.
 TEST_F(TempFolder, RunFolderCreationRefusesWhatIsNotOurs) {
