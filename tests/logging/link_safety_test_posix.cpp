@@ -128,99 +128,66 @@ TEST(LogTargetPosixTest, PlantedEntriesAreMovedAsideNeverWrittenThrough) {
     EXPECT_NE(0, ::access(native(dir.file(L"nowhere")).c_str(), F_OK));
 }
 
-// A stamped name taken by a link: the copy or the moved file takes the next counted name.
+// A stamped name taken by a link: the copy or the moved file takes the next counted name. With
+// every counted name of the moment taken (another user's links), a name with a random part, so
+// the log neither grows past its limit nor stays in someone else's file.
 TEST(LogTargetPosixTest, RotationAndMovingAsideNeverFollowALinkAtTheStampedName) {
-    testutil::ScratchDir dir(L"stamplink");
-    const std::wstring victim = dir.file(L"victim.txt");
-    ASSERT_TRUE(testutil::writeBytes(victim, "precious"));
-    const std::wstring big = dir.file(L"big.log");
-    const std::wstring foreign = dir.file(L"foreign.log");
-    const std::string bigContent =
-        "\xFF\xFE" + std::string(static_cast<size_t>(LogTargetDefault::kRotateSize) - 2, 'b');
-    ASSERT_TRUE(testutil::writeBytes(big, bigContent));
-    ASSERT_EQ(0, ::chmod(native(big).c_str(), 0600));
-    ASSERT_TRUE(testutil::writeBytes(foreign, "not utf-16"));
-    const int64_t now = zoka::logfile::nowMs() / 1000;
-    for (int64_t s = now - 1; s <= now + 5; ++s) {
-        zoka::logfile::LocalTime t;
-        ASSERT_TRUE(zoka::logfile::toLocalTime(s, t));
-        for (const std::wstring& path : {big, foreign}) {
-            ASSERT_EQ(0, ::symlink(native(victim).c_str(),
-                                   native(zoka::logfile::stampedName(path, t)).c_str()));
-        }
-    }
-    LogTargetDefault rotating(L"posix-stamplink");
-    ASSERT_TRUE(rotating.setFile(L"big.log", dir.path().c_str()));
-    ASSERT_TRUE(rotating.open());
-    LogTargetDefault moving(L"posix-stamplink");
-    ASSERT_TRUE(moving.setFile(L"foreign.log", dir.path().c_str()));
-    EXPECT_NE(std::wstring::npos, moving.movedAsidePath.find(L" (2).log"));
-    EXPECT_EQ("not utf-16", testutil::readBytes(moving.movedAsidePath));
-    EXPECT_EQ("precious", testutil::readBytes(victim));
-    EXPECT_EQ("\xFF\xFE", testutil::readBytes(big)) << "rotated, not left to grow";
-    int copies = 0;
-    for (const std::wstring& entry : testutil::listFolder(dir.path())) {
-        if (entry.rfind(L"big ", 0) == 0 && entry.find(L" (2).log") != std::wstring::npos) {
-            ++copies;
-            EXPECT_TRUE(testutil::readBytes(dir.file(entry)) == bigContent);
-        }
-    }
-    EXPECT_EQ(1, copies);
-}
-
-// Every counted stamped name of the moment taken (another user's dangling links): the copy of a
-// rotation and a file moved aside take a name with a random part, so the log neither grows past
-// its limit nor stays in someone else's file.
-TEST(LogTargetPosixTest, AllStampedNamesTakenLeaveAnUnpredictableName) {
-    testutil::ScratchDir dir(L"allstamps");
-    const std::wstring big = dir.file(L"big.log");
-    const std::wstring foreign = dir.file(L"foreign.log");
-    const std::string bigContent =
-        "\xFF\xFE" + std::string(static_cast<size_t>(LogTargetDefault::kRotateSize) - 2, 'b');
-    ASSERT_TRUE(testutil::writeBytes(big, bigContent));
-    ASSERT_EQ(0, ::chmod(native(big).c_str(), 0600));
-    ASSERT_TRUE(testutil::writeBytes(foreign, "not utf-16"));
-    const int64_t now = zoka::logfile::nowMs() / 1000;
-    std::vector<std::wstring> planted;
-    for (int64_t s = now - 1; s <= now + 5; ++s) {
-        zoka::logfile::LocalTime t;
-        ASSERT_TRUE(zoka::logfile::toLocalTime(s, t));
-        for (const std::wstring& path : {big, foreign}) {
-            const std::wstring stamped = zoka::logfile::stampedName(path, t);
-            for (int n = 1; n <= 100; ++n) {
-                std::wstring name = stamped;
-                if (n > 1)
-                    name.insert(name.size() - 4, L" (" + std::to_wstring(n) + L")");
-                ASSERT_EQ(0, ::symlink("/nonexistent", native(name).c_str()));
-                planted.push_back(name.substr(dir.path().size() + 1));
+    for (const int taken : {1, 100}) {
+        SCOPED_TRACE(taken);
+        testutil::ScratchDir dir(L"stamplink");
+        const std::wstring victim = dir.file(L"victim.txt");
+        ASSERT_TRUE(testutil::writeBytes(victim, "precious"));
+        const std::wstring big = dir.file(L"big.log");
+        const std::wstring foreign = dir.file(L"foreign.log");
+        const std::string bigContent =
+            "\xFF\xFE" + std::string(static_cast<size_t>(LogTargetDefault::kRotateSize) - 2, 'b');
+        ASSERT_TRUE(testutil::writeBytes(big, bigContent));
+        ASSERT_EQ(0, ::chmod(native(big).c_str(), 0600));
+        ASSERT_TRUE(testutil::writeBytes(foreign, "not utf-16"));
+        std::vector<std::wstring> existing = {L"victim.txt", L"big.log", L"foreign.log"};
+        const int64_t now = zoka::logfile::nowMs() / 1000;
+        for (int64_t s = now - 1; s <= now + 5; ++s) {
+            zoka::logfile::LocalTime t;
+            ASSERT_TRUE(zoka::logfile::toLocalTime(s, t));
+            for (const std::wstring& path : {big, foreign}) {
+                for (int n = 1; n <= taken; ++n) {
+                    std::wstring counted = zoka::logfile::stampedName(path, t);
+                    if (n > 1)
+                        counted.insert(counted.size() - 4, L" (" + std::to_wstring(n) + L")");
+                    ASSERT_EQ(0, ::symlink(native(victim).c_str(), native(counted).c_str()));
+                    existing.push_back(counted.substr(dir.path().size() + 1));
+                }
             }
         }
-    }
-    LogTargetDefault rotating(L"posix-allstamps");
-    ASSERT_TRUE(rotating.setFile(L"big.log", dir.path().c_str()));
-    ASSERT_TRUE(rotating.open());
-    LogTargetDefault moving(L"posix-allstamps");
-    ASSERT_TRUE(moving.setFile(L"foreign.log", dir.path().c_str()));
-    EXPECT_EQ("not utf-16", testutil::readBytes(moving.movedAsidePath));
-    EXPECT_EQ("\xFF\xFE", testutil::readBytes(big)) << "rotated, not left to grow";
-    EXPECT_EQ("\xFF\xFE", testutil::readBytes(foreign));
-    std::vector<std::wstring> made;
-    for (const std::wstring& entry : testutil::listFolder(dir.path())) {
-        if (entry != L"big.log" && entry != L"foreign.log" &&
-            std::find(planted.begin(), planted.end(), entry) == planted.end())
-            made.push_back(entry);
-    }
-    ASSERT_EQ(made.size(), 2u);
-    for (const std::wstring& entry : made) {
-        SCOPED_TRACE(native(entry));
-        // "<name> <stamp> <16 hexadecimal digits>.log"
-        const size_t blank = entry.rfind(L' ');
-        ASSERT_NE(blank, std::wstring::npos);
-        const std::wstring random = entry.substr(blank + 1, entry.size() - blank - 5);
-        EXPECT_EQ(random.size(), 16u);
-        EXPECT_EQ(random.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
-        EXPECT_EQ(testutil::readBytes(dir.file(entry)),
-                  entry.rfind(L"big ", 0) == 0 ? bigContent : "not utf-16");
+        LogTargetDefault rotating(L"posix-stamplink");
+        ASSERT_TRUE(rotating.setFile(L"big.log", dir.path().c_str()));
+        ASSERT_TRUE(rotating.open());
+        LogTargetDefault moving(L"posix-stamplink");
+        ASSERT_TRUE(moving.setFile(L"foreign.log", dir.path().c_str()));
+        EXPECT_EQ("not utf-16", testutil::readBytes(moving.movedAsidePath));
+        EXPECT_EQ("precious", testutil::readBytes(victim));
+        EXPECT_EQ("\xFF\xFE", testutil::readBytes(big)) << "rotated, not left to grow";
+        std::vector<std::wstring> made;
+        for (const std::wstring& entry : testutil::listFolder(dir.path())) {
+            if (std::find(existing.begin(), existing.end(), entry) == existing.end())
+                made.push_back(entry);
+        }
+        ASSERT_EQ(made.size(), 2u);
+        for (const std::wstring& entry : made) {
+            SCOPED_TRACE(native(entry));
+            EXPECT_EQ(testutil::readBytes(dir.file(entry)),
+                      entry.rfind(L"big ", 0) == 0 ? bigContent : "not utf-16");
+            if (taken == 1) {
+                EXPECT_NE(entry.find(L" (2).log"), std::wstring::npos);
+                continue;
+            }
+            // "<name> <stamp> <16 hexadecimal digits>.log"
+            const size_t blank = entry.rfind(L' ');
+            ASSERT_NE(blank, std::wstring::npos);
+            const std::wstring random = entry.substr(blank + 1, entry.size() - blank - 5);
+            EXPECT_EQ(random.size(), 16u);
+            EXPECT_EQ(random.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+        }
     }
 }
 
