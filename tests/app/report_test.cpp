@@ -127,14 +127,6 @@ TEST_F(ReportTest, SummaryShowsNonEmptySetsInFixedOrder) {
     expectLines({L"Summary:", kStars, L"Ignored products:", L"\t\t(I/1/p)"});
 }
 
-TEST_F(ReportTest, DryRunListingOnlyChecks) {
-    ProductSet set;
-    set.insert(product(L"D", L"1", L"1", L"p"));
-    printProductListing(logger_, set, true);
-    expectLines({L"Products to be uninstalled:", L"\t\t(D/1/p)", kStars,
-                 L"Dry run: the above products are only checked, none is uninstalled."});
-}
-
 // A stopped run says so last, before what it left out; even when it left nothing out.
 TEST_F(ReportTest, StoppedSummarySaysWhyBeforeTheProductsLeftOut) {
     ProductUninstaller uninstaller;
