@@ -20,6 +20,8 @@ inline constexpr char kProcessId[] = "processId";
 inline constexpr char kStartTime[] = "startTime";
 inline constexpr char kEndTime[] = "endTime";
 inline constexpr char kHostName[] = "hostName";
+inline constexpr char kMachineId[] = "machineId";        ///< the machine's stable identity, or null
+inline constexpr char kConfigSha256[] = "configSha256";  ///< of the configuration's bytes, or null
 inline constexpr char kConfigPath[] = "configPath";
 inline constexpr char kLogPath[] = "logPath";
 inline constexpr char kSetupTimeout[] = "setupTimeout";  ///< seconds, or null: no limit
@@ -65,6 +67,9 @@ inline constexpr char kStateFinished[] = "finished";
 /// The words of a product's outcome, in the order of ProductOutcome.
 inline constexpr std::array<const char*, 5> kOutcomeWords = {"removed", "notFound", "failed",
                                                              "ignored", "notAttempted"};
+
+/// A product of a running file that the run has not handled yet.
+inline constexpr char kOutcomePending[] = "pending";
 
 /// The words of a launch result, indexed by the launcher's LaunchResult value; any other value
 /// is written as kUnknownLaunchResult.
