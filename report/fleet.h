@@ -48,6 +48,24 @@ struct Machine {
     bool stale = false;
     std::vector<ProductRun> products;
     std::vector<std::string> olderRuns;  ///< results files of the host's earlier runs
+    // What the file says of itself: evidence to compare with the name of its place, never identity.
+    std::string fileHostName;  ///< the file's hostName; empty: none
+    bool identityMismatch = false;
+    std::string machineId, configSha256, programVersion, logPath;
+    int64_t setupTimeout = -1;             ///< seconds; -1: no limit
+    std::vector<std::string> renamedFrom;  ///< older names of the same machineId
+    bool nothingDone = false;  ///< every product ignored or not found: no family setup program
+};
+
+/// A file in the inputs that is not a results file at all (no "program": "Velkaro").
+struct OtherFile {
+    std::string path;
+};
+
+/// How the fleet moved since an earlier report's summary (--previous).
+struct FleetChanges {
+    bool present = false;  ///< false: no previous summary given
+    std::vector<std::string> newlyFailed, newlyFixed, stillFailing, newlyReported;
 };
 
 struct UnreadableFile {
@@ -68,6 +86,10 @@ struct Fleet {
     std::vector<Machine> machines;  ///< failing first, then by host name
     std::vector<UnreadableFile> unreadable;
     std::vector<std::string> neverReported;  ///< inventory hosts without a results file
+    std::vector<std::string> notInInventory;  ///< reported, but the inventory does not list them
+    std::vector<OtherFile> others;
+    std::vector<std::string> rerun;  ///< hosts to run again, as the inventory spells them
+    FleetChanges changes;
     size_t olderRuns = 0;
 };
 

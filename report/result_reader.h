@@ -32,6 +32,7 @@ struct ProductResult {
     uint8_t launch = kLaunchNone;
     bool hasExitCode = false;
     int32_t exitCode = 0;
+    uint32_t leftoverProcesses = 0;  ///< processes its setup program left behind
 };
 
 /// What the report uses of one run. Texts are UTF-8.
@@ -44,6 +45,9 @@ struct RunResult {
     bool running = false;              ///< state "running": the run had not finished
     bool dryRun = false;
     int64_t setupTimeout = -1;  ///< seconds; -1: no limit or not given
+    std::string machineId;      ///< empty: the file names none
+    std::string configSha256;   ///< empty: none was read
+    std::string programVersion, logPath;
     std::vector<ProductResult> products;
 };
 
