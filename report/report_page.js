@@ -358,7 +358,7 @@
       t.appendChild(tr);
     }
     td.appendChild(t);
-    fact(td, "Results file", m[PATH], "path");
+    fact(td, "Results file", data.folder + m[PATH], "path");
     if (m[LOG]) fact(td, "Log file", m[LOG], "path");
     var took = m[START] !== null && m[END] !== null ? span(m[END] - m[START]) : "";
     fact(td, "Duration", took || "unknown");
