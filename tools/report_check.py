@@ -562,13 +562,20 @@ def generate_products(folder, distinct):
 
 
 def open_timed(driver, page, target, what):
-    """The best of two opens, against the target (times VELKARO_PAGE_SLACK on a busy machine)."""
+    """The better of two opens, against the target (times VELKARO_PAGE_SLACK). A machine busier
+    than its processors can serve (other builds on a shared runner) cannot time a page: there
+    only five times the target is held, which still tells a page that draws everything at once."""
     slack = float(os.environ.get("VELKARO_PAGE_SLACK", "1"))
+    busy = os.getloadavg()[0] / (os.cpu_count() or 1)
+    limit = target * slack * (5 if busy > 1.5 else 1)
     url, first = open_page(driver, page)
     url, second = open_page(driver, page)
     opened = min(first, second)
+    if opened > limit:
+        fail("%s opened in %.2f s, more than %.1f s" % (what, opened, limit))
     if opened > target * slack:
-        fail("%s opened in %.2f s, more than %.1f s" % (what, opened, target * slack))
+        print("%s: %.2f s on a machine with a load of %.1f a processor: the %.1f s target not "
+              "judged" % (what, opened, busy, target))
     return url, opened
 
 
