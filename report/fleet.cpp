@@ -328,8 +328,8 @@ Fleet collectFleet(const FleetOptions& options) {
                         options.now - when > options.staleAfterSeconds;
         machine.products.reserve(run.products.size());
         for (const ProductResult& p : run.products)
-            machine.products.push_back(
-                {products.of(p.name), p.outcome, p.launch, p.hasExitCode, p.exitCode});
+            machine.products.push_back({products.of(p.name), p.outcome, p.launch, p.hasExitCode,
+                                        p.exitCode, p.leftoverProcesses});
 
         for (const std::string& name : {machine.host, found.collectedName}) {
             if (options.inventory.empty())

@@ -35,6 +35,7 @@ struct ProductRun {
     uint8_t launch = kLaunchNone;
     bool hasExitCode = false;
     int32_t exitCode = 0;
+    uint32_t leftoverProcesses = 0;
 };
 
 struct Machine {

@@ -4,8 +4,11 @@
   report_check.py schema <schema> <file or folder>...   every results file against the schema
   report_check.py fleet <real results folder> <fleet folder> <inventory>
                                                          lays out a fleet around real results
-  report_check.py browser <page> <summary> <fleet folder> <inventory> <screenshot>
+  report_check.py browser <page> <summary> <fleet folder> <inventory> <screenshot> [<rerun>]
                                                          what an administrator sees, in Chromium
+  report_check.py fields <page> <out page>              the page given every field a build fills
+  report_check.py products <folder> <count>             generates a fleet of many distinct products
+  report_check.py productspage <page> <count>           opens the products page, times it
   report_check.py big <folder> <count>                   generates a large realistic fleet
   report_check.py bigpage <page> <count>                 opens the large page, times it
 """
@@ -112,7 +115,13 @@ def lay_out_fleet(real, fleet, inventory):
         (fleet / name).mkdir(parents=True, exist_ok=True)
         (fleet / name / "results.json").write_text(json.dumps(doc, indent=2), encoding="utf-8")
 
-    extra("hostile", {}, HOSTILE)
+    failure = json.loads((Path(real) / "failure" / "results.json").read_text(encoding="utf-8"))
+    # A failed run under a hostile name: failed whichever name counts, the folder's or the file's.
+    extra("hostile", {"exitCode": failure["exitCode"], "products": failure["products"]}, HOSTILE)
+    # One product timed out, one ended on the second stop request, under an older version.
+    marked = [dict(p, outcome="failed", exitCode=None, launchResult=word, leftoverProcesses=2)
+              for p, word in zip(failure["products"], ("stopped", "timedOut"))]
+    extra("slow", {"exitCode": 2, "products": marked, "programVersion": "2.1.0.0"})
     extra("killed", {"state": "running", "processId": 4711, "startTime": iso(now - 3 * 86400),
                      "endTime": None, "setupTimeout": 600})
     extra("old-pc", {"startTime": iso(now - 60 * 86400), "endTime": iso(now - 60 * 86400 + 90)})
@@ -127,13 +136,20 @@ def lay_out_fleet(real, fleet, inventory):
     (fleet / "broken" / "notes.json").write_text("collected by hand", encoding="utf-8")
     (fleet / "broken" / "future.json").write_text(json.dumps({**ok, "formatVersion": 9}), encoding="utf-8")
     (fleet / "broken" / "Velkaro.log").write_text("not a results file", encoding="utf-8")
-    Path(inventory).write_text("\n".join(hosts + ["killed", "old-pc", "never-1", "never-2"]) + "\n",
-                               encoding="utf-8")
-    print("fleet: %d real results files, %d hosts in the inventory" % (len(hosts), len(hosts) + 4))
+    # Every host placed is expected: a host not in the inventory is its own case, checked on
+    # the page alone.
+    expected = hosts + ["hostile", "slow", "success-earlier", "killed", "old-pc", "never-1", "never-2"]
+    Path(inventory).write_text("\n".join(expected) + "\n", encoding="utf-8")
+    print("fleet: %d real results files, %d hosts in the inventory" % (len(hosts), len(expected)))
 
 
-def expected_counts(fleet, inventory):
-    """The headline as the inputs hold it, worked out here independently of the program."""
+def short(host):
+    return host.lower().split(".")[0]
+
+
+def expected_counts(fleet, inventory, by_place):
+    """The headline as the inputs hold it, worked out here independently of the program. A
+    machine is named by its folder (by_place) or, in builds before that rule, by its hostName."""
     now = time.time()
     latest = {}
     counts = {k: 0 for k in OUTCOME_LABELS}
@@ -145,18 +161,21 @@ def expected_counts(fleet, inventory):
         except Exception:
             unreadable += 1
             continue
-        key = doc["hostName"].lower()
+        key = short(f.relative_to(fleet).parts[0]) if by_place else doc["hostName"].lower()
         if key not in latest or doc["startTime"] > latest[key]["startTime"]:
             latest[key] = doc
     for doc in latest.values():
         counts[classify(doc, now)] += 1
-    names = set(latest) | {f.parent.name.lower() for f in Path(fleet).rglob("*.json")}
+    names = set(latest) | {short(f.relative_to(fleet).parts[0]) for f in Path(fleet).rglob("*.json")}
     expected = [h for h in Path(inventory).read_text(encoding="utf-8").split() if h]
-    counts["neverReported"] = sum(1 for h in expected if h.lower() not in names)
+    counts["neverReported"] = sum(1 for h in expected if short(h) not in names)
     counts["unreadable"] = unreadable
     counts["stale"] = sum(1 for d in latest.values()
                           if now - utc(d["endTime"] or d["startTime"]) > 30 * 86400)
-    return counts, latest
+    counts["identityMismatch"] = sum(1 for k, d in latest.items() if by_place and short(d["hostName"]) != k)
+    outcome = {k: classify(d, now) for k, d in latest.items()}
+    rerun = sorted(h for h in expected if outcome.get(short(h), "never") not in ("succeeded", "dryRun"))
+    return counts, latest, rerun
 
 
 # ---- the browser ----
@@ -208,9 +227,11 @@ def quiet_and_local(driver, url):
 
 
 def rows(driver):
+    """The machine rows on the page as cell texts; the host cell without its flags."""
     return driver.execute_script(
         "return Array.from(document.querySelectorAll('#machines tbody tr.machine'))"
-        ".map(function (r) { return Array.from(r.cells).map(function (c) { return c.textContent; }); });")
+        ".map(function (r) { return Array.from(r.cells).map(function (c, i) {"
+        "  return i === 0 ? c.firstChild.textContent : c.textContent; }); });")
 
 
 def set_filter(driver, name, value):
@@ -218,28 +239,56 @@ def set_filter(driver, name, value):
     Select(driver.find_element("id", "filter-" + name)).select_by_value(value)
 
 
-def check_browser(page, summary_path, fleet, inventory, screenshot):
+def product_text(p):
+    name = "%s %s" % (p["SapCode"], p["Version"])
+    return name + " (%s)" % p["Platform"] if p["Platform"] else name
+
+
+def hosts_where(latest, name, outcome="", exit=None, launch=None):
+    """The machines where the product of that name had that outcome (and exit code, launch)."""
+    return sorted(h for h, d in latest.items() if any(
+        product_text(p) == name and outcome in ("", p["outcome"]) and
+        (exit is None or str(p["exitCode"]) == exit) and
+        (launch is None or (p.get("launchResult") or "none") == launch) for p in d["products"]))
+
+
+MARKS = {"timedOut": "timed out", "stopped": "ended on the second stop request"}
+
+
+def reasons(doc):
+    """What a machine's row says without opening it: refusal, each failed product and how."""
+    out = [doc["refusal"]] if doc.get("refusal") else []
+    for p in [p for p in doc["products"] if p["outcome"] == "failed"][:3]:
+        launch = p.get("launchResult")
+        marks = ([] if p.get("exitCode") is None else ["exit %d" % p["exitCode"]]) + \
+            ([MARKS[launch]] if launch in MARKS else [launch] if launch not in (None, "ok") else [])
+        out.append("%s %s" % (p["SapCode"], p["Version"]) + (": " + ", ".join(marks) if marks else ""))
+    return out
+
+
+def check_browser(page, summary_path, fleet, inventory, screenshot, rerun_file=None):
     from selenium.common.exceptions import NoAlertPresentException
-    expected, latest = expected_counts(fleet, inventory)
     summary = json.loads(Path(summary_path).read_text(encoding="utf-8"))
+    # Builds that name a machine by its place say so in the summary.
+    by_place = "identityMismatch" in summary
+    expected, latest, rerun = expected_counts(fleet, inventory, by_place)
     driver, profile = browser()
     try:
         url, _ = open_page(driver, page)
         shown = {}
         for key in expected:
             shown[key] = int(driver.find_element("css selector", "#count-%s .n" % key).text)
-            if shown[key] != expected[key] or summary[key] != expected[key]:
-                fail("%s: the page shows %d, the summary %d, the inputs hold %d" %
-                     (key, shown[key], summary[key], expected[key]))
+            if shown[key] != expected[key] or summary.get(key, shown[key]) != expected[key]:
+                fail("%s: the page shows %d, the summary %s, the inputs hold %d" %
+                     (key, shown[key], summary.get(key), expected[key]))
         total = len(latest)
         count = driver.find_element("id", "match-count")
         if count.text != "%d of %d machines" % (total, total):
             fail("machine count: %r" % count.text)
 
         # The hostile host name is text; no element came out of it and no script ran.
-        hosts = [r[0] for r in rows(driver)]
-        if not any(h.startswith(HOSTILE) for h in hosts):
-            fail("the hostile host name is not shown as text: %s" % hosts)
+        if not any(HOSTILE in cell for r in rows(driver) for cell in r):
+            fail("the hostile host name is not shown as text: %s" % rows(driver))
         if driver.execute_script("return document.querySelectorAll('main img').length") != 0:
             fail("a host name became an element")
         try:
@@ -248,7 +297,15 @@ def check_browser(page, summary_path, fleet, inventory, screenshot):
         except NoAlertPresentException:
             pass
 
-        # Filters: outcome, product, refusal, host name as typed.
+        # Why, in the row: the refusal, each failed product with its exit code or mark.
+        for r in rows(driver):
+            want = reasons(latest[r[0].lower()]) + (
+                ["identity mismatch"] if by_place and short(latest[r[0].lower()]["hostName"]) != r[0].lower() else [])
+            missing = [w for w in want if w not in r[2]]
+            if missing:
+                fail("the row of %s says %r, without %s" % (r[0], r[2], missing))
+
+        # Filters: outcome, product alone, product with its outcome, refusal, host name as typed.
         set_filter(driver, "outcome", "failed")
         got = rows(driver)
         if len(got) != expected["failed"] or any(r[1] != "Failed" for r in got):
@@ -256,21 +313,23 @@ def check_browser(page, summary_path, fleet, inventory, screenshot):
         set_filter(driver, "outcome", "")
         products = driver.execute_script(
             "return Array.from(document.querySelectorAll('#filter-product option'))"
-            ".map(function (o) { return [o.value, o.textContent]; });")
-        bad = [v for v, text in products if text.startswith("BAD ")]
-        if not bad:
+            ".map(function (o) { return [o.value, o.textContent]; }).slice(1);")
+        if not any(text.startswith("BAD ") for _, text in products):
             fail("no product BAD to filter by: %s" % products)
-        set_filter(driver, "product", bad[0])
-        want = sorted(h for h, d in latest.items() if any(p["SapCode"] == "BAD" for p in d["products"]))
-        got = sorted(r[0].lower() for r in rows(driver))
-        if got != want:
-            fail("product filter shows %s, not %s" % (got, want))
+        for value, name in products:
+            for outcome in ("", "failed", "removed", "notFound"):
+                set_filter(driver, "product", value)
+                set_filter(driver, "outcome", outcome)
+                got = sorted(r[0].lower() for r in rows(driver))
+                if got != hosts_where(latest, name, outcome):
+                    fail("product %s, outcome %r shows %s, not %s" %
+                         (name, outcome, got, hosts_where(latest, name, outcome)))
         set_filter(driver, "product", "")
         refused = sorted(summary["refusedBy"])
         if refused:
             set_filter(driver, "refusal", refused[0])
             got = rows(driver)
-            if len(got) != summary["refusedBy"][refused[0]] or any(r[2] != refused[0] for r in got):
+            if len(got) != summary["refusedBy"][refused[0]] or any(refused[0] not in r[2] for r in got):
                 fail("refusal filter: %s" % got)
             set_filter(driver, "refusal", "")
         box = driver.find_element("id", "filter-host")
@@ -278,11 +337,41 @@ def check_browser(page, summary_path, fleet, inventory, screenshot):
         got = [r[0] for r in rows(driver)]
         if not got or any("fail" not in h.lower() for h in got):
             fail("host filter shows %s" % got)
-        box.clear()
-        box.send_keys(" ")  # clear() sends no input event
-        box.clear()
         driver.execute_script("var b = document.getElementById('filter-host'); b.value = '';"
                               "b.dispatchEvent(new Event('input'));")
+
+        # Every number of the products table lists exactly its machines, as many as it says.
+        links = driver.execute_script(
+            "return Array.from(document.querySelectorAll('#products a.pick')).map(function (a) {"
+            "  return [a.closest('tr').cells[0].textContent, a.dataset.outcome, a.dataset.exit || null,"
+            "          a.dataset.launch || null, a.textContent]; });")
+        if not any(link[2] is not None for link in links) or not any(link[3] for link in links):
+            fail("the products table links no exit code or launch result: %s" % links)
+        for i, (name, outcome, exit, launch, text) in enumerate(links):
+            driver.execute_script("document.querySelectorAll('#products a.pick')[%d].click();" % i)
+            got = sorted(r[0].lower() for r in rows(driver))
+            want = hosts_where(latest, name, outcome, exit, launch)
+            if got != want or int(text.split("\u00d7")[-1]) != len(got):
+                fail("the link %r of %s (%s, exit %s, launch %s) shows %s, not %s" %
+                     (text, name, outcome, exit, launch, got, want))
+        driver.execute_script("document.getElementById('filter-extra-clear').click();")
+        set_filter(driver, "product", "")
+        set_filter(driver, "outcome", "")
+
+        # What to run again: as the program's own list, ready to copy. Builds that write no list
+        # leave it empty.
+        lines = driver.execute_script("return document.getElementById('rerun').value").split()
+        if by_place or rerun_file:
+            listed = Path(rerun_file).read_text(encoding="utf-8").split() if rerun_file else lines
+            if sorted(lines) != rerun or sorted(listed) != rerun:
+                fail("run again: the page lists %s, the file %s, not %s" % (lines, listed, rerun))
+            driver.find_element("id", "rerun-copy").click()
+            chosen = driver.execute_script(
+                "var t = document.getElementById('rerun'); return t.value.slice(t.selectionStart, t.selectionEnd);")
+            if chosen.split() != lines or not driver.find_element("id", "rerun-status").text:
+                fail("copying the rerun list selected %r" % chosen)
+        elif lines:
+            fail("run again lists %s, but this build names no hosts to run again" % lines)
 
         # Sorting: by host up, then down; by start time.
         header = driver.find_element("css selector", "th[data-sort=host]")
@@ -294,16 +383,123 @@ def check_browser(page, summary_path, fleet, inventory, screenshot):
             fail("sorting by host: %s / %s" % (up, down))
         driver.find_element("css selector", "th[data-sort=outcome]").click()
 
-        # A machine's detail: its products and its results file.
+        # A failure drilled down: BAD failed, the first such machine opened.
+        set_filter(driver, "product", [v for v, text in products if text.startswith("BAD ")][0])
+        set_filter(driver, "outcome", "failed")
         driver.find_element("css selector", "#machines tbody tr.machine").click()
         detail = driver.find_element("css selector", "#machines tr.detail").text
-        if "Results file:" not in detail or "results.json" not in detail:
-            fail("a machine's detail: %r" % detail)
+        for fact in ("Results file:", "results.json", "Duration:", "Setup time limit:", "Leftover processes"):
+            if fact not in detail:
+                fail("a machine's detail has no %r: %r" % (fact, detail))
         quiet_and_local(driver, url)
+        driver.set_window_size(1280, 1500)
+        driver.execute_script("window.scrollTo(0, 0);")
         driver.save_screenshot(screenshot)
-        print("browser: headline %s as the inputs hold; filters, sorting, detail and a hostile "
-              "host name checked; no request, no console message" %
-              ", ".join("%s %d" % kv for kv in sorted(shown.items())))
+        print("browser: headline %s as the inputs hold; rows' reasons, product and outcome "
+              "filters, %d links of the products table, run again (%s), sorting, detail and a "
+              "hostile host name checked; no request, no console message" %
+              (", ".join("%s %d" % kv for kv in sorted(shown.items())), len(links),
+               "%d hosts" % len(rerun) if by_place or rerun_file else "not named by this build"))
+    finally:
+        driver.quit()
+        import shutil
+        shutil.rmtree(profile, ignore_errors=True)
+
+
+# ---- the page alone ----
+
+def page_data(page):
+    text = Path(page).read_text(encoding="utf-8")
+    start = text.index('id="fleet-data">') + len('id="fleet-data">')
+    return text, start, text.index("</script>", start)
+
+
+def check_page_fields(page, out):
+    """What the page shows of the fields a build may leave at their defaults: the real page's
+    data, given every such field, written back into the same page (the data block is not
+    covered by the page's script hash) and checked as the administrator sees it."""
+    text, start, end = page_data(page)
+    data = json.loads(text[start:end])
+    data["versions"], data["configs"] = ["", "2.1.0.0", "2.2.0.8"], ["", "a" * 64, "b" * 64]
+    m = data["machines"]
+    if len(m) < 3:
+        fail("the page holds %d machines, too few to check its fields" % len(m))
+    log = "C:\\Windows\\Temp\\Velkaro.log"
+    tails = [[2, 1, log, "id-0", 600, "pc-other", 1, ["old-name"], 0], [1, 2, "", "", None, "", 0, [], 1]]
+    for i, row in enumerate(m):
+        row[11:] = tails[i] if i < len(tails) else [2, 1]
+    if m[0][10]:
+        m[0][10][4] = 3  # leftover processes of its first product
+    hosts = [row[0] for row in m]
+    data["notInInventory"] = [hosts[2]]
+    data["others"] = ["fleet/broken/summary.json", HOSTILE]
+    data["rerun"] = ["pc-a", "pc-b.corp.example.com", HOSTILE]
+    data["changes"] = {"newlyFailed": ["pc-a"], "newlyFixed": ["pc-c", "pc-d"], "stillFailing": [],
+                       "newlyReported": [HOSTILE]}
+    block = json.dumps(data).replace("<", "\\u003c").replace(">", "\\u003e").replace("&", "\\u0026")
+    Path(out).write_text(text[:start] + block + text[end:], encoding="utf-8")
+    driver, profile = browser()
+    try:
+        url, _ = open_page(driver, out)
+        js = driver.execute_script
+
+        def lines(selector):
+            return js("return Array.from(document.querySelectorAll(arguments[0]))"
+                      ".map(function (e) { return e.textContent; });", selector)
+
+        def row_of(host):
+            found = [r for r in rows(driver) if r[0] == host]
+            return found[0] if found else fail("no row of %s" % host)
+
+        def full_row(host):  # host cell with its flags
+            return js("var h = arguments[0];"
+                      "return Array.from(document.querySelectorAll('#machines tbody tr.machine'))"
+                      ".filter(function (r) { return r.cells[0].firstChild.textContent === h; })"
+                      ".map(function (r) { return r.cells[0].textContent; })[0];", host)
+        checks = [
+            ("identity mismatch count", lines("#count-identityMismatch .n"), ["1"]),
+            ("versions and configurations note", [js("var e = document.getElementById('mixed');"
+                                                     "return !e.hidden && e.textContent;")],
+             ["2 program versions ran: 2.1.0.0 on 1, 2.2.0.8 on %d. 2 configurations ran: "
+              "aaaaaaaaaaaa on %d, bbbbbbbbbbbb on 1." % (len(m) - 1, len(m) - 1)]),
+            ("renamed", [("renamed from old-name" in full_row(hosts[0]))], [True]),
+            ("not in the inventory flag", [("not in the inventory" in full_row(hosts[2]))], [True]),
+            ("mismatch in the row", [("identity mismatch: the file says pc-other" in row_of(hosts[0])[2])], [True]),
+            ("nothing done", [("nothing done" in row_of(hosts[1])[2])], [True]),
+            ("version and configuration cells", row_of(hosts[0])[5:7] + row_of(hosts[1])[5:7],
+             ["2.2.0.8", "aaaaaaaaaaaa", "2.1.0.0", "bbbbbbbbbbbb"]),
+            ("not in the inventory", lines("#not-in-inventory li"), [hosts[2]]),
+            ("other files", lines("#others li"), data["others"]),
+            ("run again", js("return document.getElementById('rerun').value").split("\n"), data["rerun"]),
+            ("newly failed", lines("#changes-newlyFailed li"), ["pc-a"]),
+            ("newly fixed", lines("#changes-newlyFixed li"), ["pc-c", "pc-d"]),
+            ("still failing", lines("#changes-stillFailing li"), ["none"]),
+            ("newly reported", lines("#changes-newlyReported li"), [HOSTILE]),
+        ]
+        set_filter(driver, "version", "1")
+        checks.append(("version filter", [r[0] for r in rows(driver)], [hosts[1]]))
+        set_filter(driver, "version", "")
+        set_filter(driver, "config", "1")
+        checks.append(("configuration filter", sorted(r[0] for r in rows(driver)), sorted(hosts[:1] + hosts[2:])))
+        set_filter(driver, "config", "")
+        js("var h = arguments[0];"
+           "Array.from(document.querySelectorAll('#machines tbody tr.machine')).filter(function (r) {"
+           " return r.cells[0].firstChild.textContent === h; })[0].click();", hosts[0])
+        detail = driver.find_element("css selector", "#machines tr.detail").text
+        for fact in ("Log file: " + log, "Setup time limit: 10 min 0 s", "Machine id: id-0",
+                     "Renamed from: old-name", "The file's host name: pc-other",
+                     "Configuration (SHA-256): " + "a" * 64):
+            checks.append(("detail", [fact in detail], [True]))
+        if m[0][10]:
+            checks.append(("leftover processes", lines("#machines tr.detail tr:nth-child(2) td:last-child"), ["3"]))
+        wrong = [(name, got, want) for name, got, want in checks if got != want]
+        if wrong:
+            fail("the page's fields: %s" % wrong)
+        if js("return document.querySelectorAll('main img').length") != 0:
+            fail("a text became an element")
+        quiet_and_local(driver, url)
+        print("page fields: %d checks passed (identity, renames, nothing done, version and "
+              "configuration, run again, waves, other files, not in the inventory, detail)" % len(checks))
     finally:
         driver.quit()
         import shutil
@@ -346,10 +542,79 @@ def generate(folder, count):
         (folder / ("PC-%06d.json" % i)).write_text(json.dumps(doc, indent=2), encoding="utf-8")
 
 
+def generate_products(folder, distinct):
+    """distinct products over files of 500 each: a fleet whose products table is long."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    now, per = int(time.time()), 500
+    words = ["removed", "notFound", "failed", "ignored"]
+    for f in range((distinct + per - 1) // per):
+        products = [{"family": "VELT", "SapCode": "P%05d" % i, "Version": "1.0", "Platform": "win64",
+                     "outcome": words[i % 4], "exitCode": {"removed": 0, "notFound": 33, "failed": 7}.get(words[i % 4]),
+                     "launchResult": None if i % 4 == 3 else "ok", "timedOut": False, "seconds": 1.0}
+                    for i in range(f * per, min(distinct, (f + 1) * per))]
+        doc = {"formatVersion": 1, "program": "Velkaro", "programVersion": "2.2.0.8",
+               "startTime": iso(now - 3600), "endTime": iso(now - 3000), "hostName": "PC-%04d" % f,
+               "configPath": "C:\\Deploy\\RemoveSuite.xml", "exitCode": 2, "refusal": None,
+               "stopRequest": None, "setupProgramsLocated": True,
+               "setupPrograms": {"VELT": "C:\\Setup.exe", "QX": None}, "products": products}
+        (folder / ("PC-%04d.json" % f)).write_text(json.dumps(doc), encoding="utf-8")
+
+
+def open_timed(driver, page, target, what):
+    """The better of two opens, against the target (times VELKARO_PAGE_SLACK). A machine busier
+    than its processors can serve (other builds on a shared runner) cannot time a page: there
+    only five times the target is held, which still tells a page that draws everything at once."""
+    slack = float(os.environ.get("VELKARO_PAGE_SLACK", "1"))
+    busy = os.getloadavg()[0] / (os.cpu_count() or 1)
+    limit = target * slack * (5 if busy > 1.5 else 1)
+    url, first = open_page(driver, page)
+    url, second = open_page(driver, page)
+    opened = min(first, second)
+    if opened > limit:
+        fail("%s opened in %.2f s, more than %.1f s" % (what, opened, limit))
+    if opened > target * slack:
+        print("%s: %.2f s on a machine with a load of %.1f a processor: the %.1f s target not "
+              "judged" % (what, opened, busy, target))
+    return url, opened
+
+
+def check_products_page(page, distinct):
+    driver, profile = browser()
+    try:
+        url, opened = open_timed(driver, page, 3.0, "a page of %d products" % distinct)
+        js = driver.execute_script
+        if js("return document.getElementById('product-count').textContent") != \
+                "%d of %d products" % (distinct, distinct):
+            fail("the products page shows %r" % js("return document.getElementById('product-count').textContent"))
+        if js("return document.querySelectorAll('#products tbody tr').length") > 50 or \
+                js("return document.querySelectorAll('#filter-product option').length") > 502:
+            fail("the products table or the product filter holds every product")
+        searched = js("var b = document.getElementById('product-search'), t = performance.now();"
+                      "b.value = 'p%05d'; b.dispatchEvent(new Event('input'));"
+                      "return performance.now() - t;" % (distinct - 2)) / 1000
+        found = js("return Array.from(document.querySelectorAll('#products tbody tr'))"
+                   ".map(function (r) { return r.cells[0].textContent; });")
+        if found != ["P%05d 1.0 (win64)" % (distinct - 2)]:
+            fail("searching the products shows %s" % found)
+        js("document.querySelector('#products a.pick').click();")
+        host = "pc-%04d" % ((distinct - 2) // 500)
+        got = [r[0].lower() for r in rows(driver)]
+        if got != [host] or js("return document.getElementById('filter-product').value") == "":
+            fail("the link of a searched product shows %s, not %s" % (got, [host]))
+        quiet_and_local(driver, url)
+        print("products page: %d distinct products, %.1f MB; opened in %.2f s, product search "
+              "%.3f s" % (distinct, Path(page).stat().st_size / 1e6, opened, searched))
+    finally:
+        driver.quit()
+        import shutil
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 def check_big_page(page, count):
     driver, profile = browser()
     try:
-        url, opened = open_page(driver, page)
+        url, opened = open_timed(driver, page, 1.5, "a page of %d machines" % count)
         total = driver.find_element("id", "match-count").text
         if total != "%d of %d machines" % (count, count):
             fail("the large page shows %r" % total)
@@ -379,7 +644,7 @@ def check_big_page(page, count):
         print("large page: %d machines, %.1f MB; opened in %.2f s, host filter %.3f s, "
               "sorting all %.3f s, outcome filter %.3f s (%s)" %
               (count, size, opened, filtered, sorted_s, outcome_s, failed))
-        if opened > 10 or max(filtered, sorted_s, outcome_s) > 2:
+        if max(filtered, sorted_s, outcome_s) > 2:
             fail("the large page is too slow")
     finally:
         driver.quit()
@@ -397,6 +662,12 @@ def main():
         lay_out_fleet(*args)
     elif command == "browser":
         check_browser(*args)
+    elif command == "fields":
+        check_page_fields(*args)
+    elif command == "products":
+        generate_products(args[0], int(args[1]))
+    elif command == "productspage":
+        check_products_page(args[0], int(args[1]))
     elif command == "big":
         generate(args[0], int(args[1]))
     elif command == "bigpage":
