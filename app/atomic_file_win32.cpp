@@ -14,7 +14,10 @@ std::wstring systemError(const wchar_t* what, DWORD code) {
 
 }  // namespace
 
-bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error) {
+bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error,
+                         std::wstring* movedAside) {
+    if (movedAside != nullptr)
+        movedAside->clear();
     std::wstring guid;
     zoka::newGuidString(guid);
     const std::wstring temp = path + L"." + guid + L".tmp";
@@ -65,6 +68,11 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
         error = systemError(step, failure);
         return false;
     }
+    return true;
+}
+
+bool moveForeignEntryAside(const std::wstring&, std::wstring& movedTo, std::wstring&) {
+    movedTo.clear();
     return true;
 }
 
