@@ -11,9 +11,10 @@ namespace velkaro {
 /// only in a folder no other user controls: every folder on the way is owned by this user or
 /// root, none is a link, and none is writable by others unless sticky; an entry at `path` that
 /// another user owns is first moved aside to a fresh name beside it, given in `movedAside`
-/// (empty when nothing was moved). On Windows the file inherits its folder's rights.
+/// (empty when nothing was moved). On Windows the file inherits its folder's rights. Without
+/// `flush` the file is not forced to disk: for a copy that a later write soon replaces.
 bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error,
-                         std::wstring* movedAside = nullptr);
+                         std::wstring* movedAside = nullptr, bool flush = true);
 
 /// Moves an entry at `path` that another user owns aside, as writeFileAtomically does, without
 /// writing anything: for a run that leaves the file to another instance. `movedTo` is empty when

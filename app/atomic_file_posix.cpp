@@ -103,7 +103,7 @@ bool moveAsideIfForeign(int dir, const std::string& name, const std::string& ful
 }  // namespace
 
 bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error,
-                         std::wstring* movedAside) {
+                         std::wstring* movedAside, bool flush) {
     std::string full, name;
     if (!absolutePath(path, full, error))
         return false;
@@ -128,7 +128,7 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
     }
     int failure = zoka::posix::writeAll(file.get(), bytes);
     const wchar_t* step = L"cannot write the temporary file";
-    if (failure == 0 && ::fsync(file.get()) != 0) {
+    if (failure == 0 && flush && ::fsync(file.get()) != 0) {
         failure = errno;
         step = L"cannot flush the temporary file";
     }

@@ -106,7 +106,10 @@ void reportMovedAside(zoka::Logger* logger, const std::wstring& path, const std:
     err({L"The results path ", path, L" held another user's entry: moved aside to ", aside, L"."});
 }
 
-bool writeResults(zoka::Logger* logger, const RunState& state, std::wstring& error) {
+/// Without `flush` (the copies refreshed during the run) the file is not forced to disk: what a
+/// killed run leaves is there all the same, and the final file is flushed.
+bool writeResults(zoka::Logger* logger, const RunState& state, std::wstring& error,
+                  bool flush = true) {
     const std::wstring& path = state.resultFile;
     const struct {
         const std::wstring& file;
@@ -119,7 +122,8 @@ bool writeResults(zoka::Logger* logger, const RunState& state, std::wstring& err
         }
     }
     std::wstring aside;
-    const bool written = writeFileAtomically(path, resultDocument(state.record), error, &aside);
+    const bool written =
+        writeFileAtomically(path, resultDocument(state.record), error, &aside, flush);
     reportMovedAside(logger, path, aside);
     return written;
 }
@@ -198,26 +202,32 @@ void leaveResultsToRunningInstance(zoka::Logger& logger, RunState& state) {
 }
 
 /// Refreshes the running results file after each product, so that a run killed later shows
-/// what it had done; a failure is said once and does not stop the run.
+/// what it had done; a failure is said once and does not stop the run. Products quicker than
+/// ten writes of the file are gathered into the next write, so that writing never takes more
+/// than a tenth of the run.
 class ProgressWriter {
 public:
     ProgressWriter(zoka::Logger& logger, RunState& state) : logger_(logger), state_(state) {}
     void operator()() {
-        if (state_.resultFile.empty() || failed_)
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point now = Clock::now();
+        if (state_.resultFile.empty() || failed_ || now < next_)
             return;
         state_.record.running = true;
         std::wstring error;
-        failed_ = !writeResults(&logger_, state_, error);
+        failed_ = !writeResults(&logger_, state_, error, false);
         state_.record.running = false;
         if (failed_)
             logger_.error(L"", L"Failed to update the results file %s: %s",
                           state_.resultFile.c_str(), error.c_str());
+        next_ = now + (Clock::now() - now) * 10;
     }
 
 private:
     zoka::Logger& logger_;
     RunState& state_;
     bool failed_ = false;
+    std::chrono::steady_clock::time_point next_;
 };
 
 // Takes the single-instance lock and, holding it, loads the configuration and runs the removal.
