@@ -8,6 +8,7 @@
 
 #include "app/atomic_file.h"
 #include "base/posix_io.h"
+#include "base/safe_folder_posix.h"
 #include "base/unicode.h"
 #include "base/unique_fd.h"
 #include "support/string_utils.h"
@@ -26,109 +27,94 @@ std::wstring named(const std::string& path, const wchar_t* what) {
     return zoka::fromUtf8(path) + what;
 }
 
-// Another user who owns the folder, or may write into it without the sticky bit, could put
-// their own file or link at the name between two runs, or rename the file away.
-const wchar_t* foreignFolder(const struct stat& st) {
-    if (st.st_uid != ::geteuid() && st.st_uid != 0)
-        return L" belongs to another user";
-    const bool groupOfOthers = st.st_gid != 0 && st.st_gid != ::getegid();
-    const bool othersWrite =
-        (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && groupOfOthers);
-    if (othersWrite && (st.st_mode & S_ISVTX) == 0)
-        return L" is writable by other users";
-    return nullptr;
-}
-
-// Opens the folder `folder` (absolute) one step at a time without following a link, and
-// checks the folder reached; `error` says why it is refused.
-UniqueFd openOwnFolder(const std::string& folder, std::wstring& error) {
-    UniqueFd dir(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) {
-        error = systemError(L"cannot open the root folder", errno);
+// The folder of `full` (absolute), checked at every step as the temporary folder is: owned by
+// this user or root, not writable by others unless sticky, no link on the way.
+UniqueFd openOwnFolder(const std::string& full, std::string& name, std::wstring& error) {
+    const size_t slash = full.rfind('/');
+    name = full.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        error = L"the path names a folder";
         return UniqueFd();
     }
-    std::string walked;
-    size_t from = 0;
-    while (from < folder.size()) {
-        size_t to = folder.find('/', from);
-        if (to == std::string::npos)
-            to = folder.size();
-        const std::string step = folder.substr(from, to - from);
-        from = to + 1;
-        if (step.empty() || step == ".")
-            continue;
-        walked += "/" + step;
-        struct stat st;
-        if (::fstatat(dir.get(), step.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            error = errno == ENOENT
-                        ? L"the folder " + named(walked, L" does not exist")
-                        : systemError((L"cannot reach " + zoka::fromUtf8(walked)).c_str(), errno);
-            return UniqueFd();
-        }
-        if (S_ISLNK(st.st_mode)) {
-            error = named(walked,
-                          L" is a link: the results file's folder must be reached "
-                          L"without one");
-            return UniqueFd();
-        }
-        UniqueFd next(
-            ::openat(dir.get(), step.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next.valid()) {
-            error = errno == ENOTDIR
-                        ? named(walked, L" is not a folder")
-                        : systemError((L"cannot open " + zoka::fromUtf8(walked)).c_str(), errno);
-            return UniqueFd();
-        }
-        dir = std::move(next);
-    }
-    struct stat st;
-    if (::fstat(dir.get(), &st) != 0) {
-        error = systemError(L"cannot examine the folder", errno);
-        return UniqueFd();
-    }
-    if (const wchar_t* why = foreignFolder(st)) {
-        error = L"the folder " + named(walked.empty() ? "/" : walked, why);
-        return UniqueFd();
-    }
+    const std::string folder = slash == 0 ? std::string("/") : full.substr(0, slash);
+    std::string reason;
+    UniqueFd dir = zoka::posix::openSafeFolder(folder, reason);
+    const int code = errno;
+    if (!dir.valid() && !reason.empty())
+        error = zoka::fromUtf8(reason);
+    else if (!dir.valid())
+        error = code == ENOENT
+                    ? L"the folder " + named(folder, L" does not exist")
+                    : systemError((L"cannot open " + zoka::fromUtf8(folder)).c_str(), code);
     return dir;
 }
 
-}  // namespace
-
-bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error) {
-    std::string full = zoka::toUtf8(path);
+// The absolute form of `path`: a relative one is taken from the current folder, which the
+// kernel gives without links, so its own ".." steps can be resolved by their text.
+bool absolutePath(const std::wstring& path, std::string& full, std::wstring& error) {
+    full = zoka::toUtf8(path);
     if (full.empty() || full.back() == '/') {
         error = L"the path names a folder";
         return false;
     }
-    if (full[0] != '/') {
-        char cwd[PATH_MAX];
-        if (::getcwd(cwd, sizeof(cwd)) == nullptr) {
-            error = systemError(L"cannot tell the current folder", errno);
-            return false;
-        }
-        full = std::string(cwd) + "/" + full;
-    }
-    const size_t slash = full.rfind('/');
-    const std::string name = full.substr(slash + 1);
-    if (name == "." || name == "..") {
-        error = L"the path names a folder";
+    if (full[0] == '/')
+        return true;
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof(cwd)) == nullptr) {
+        error = systemError(L"cannot tell the current folder", errno);
         return false;
     }
-    UniqueFd dir = openOwnFolder(full.substr(0, slash), error);
+    std::string base = cwd;
+    while (full.compare(0, 3, "../") == 0 || full.compare(0, 2, "./") == 0) {
+        if (full[1] == '.') {
+            const size_t up = base.rfind('/');
+            base = up == 0 || up == std::string::npos ? std::string("/") : base.substr(0, up);
+        }
+        full.erase(0, full.find('/') + 1);
+    }
+    full = (base == "/" ? base : base + "/") + full;
+    return true;
+}
+
+// Moves another user's entry at `name` to a fresh name beside it, so that nothing of theirs
+// stands where this program's file is looked for. Empty when there was none to move.
+bool moveAsideIfForeign(int dir, const std::string& name, const std::string& full,
+                        std::wstring& movedTo, std::wstring& error) {
+    struct stat entry;
+    if (::fstatat(dir, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+        entry.st_uid == ::geteuid())
+        return true;
+    std::wstring guid;
+    zoka::newGuidString(guid);
+    const std::string aside = name + "." + zoka::toUtf8(guid) + ".aside";
+    int moved = ::renameat2(dir, name.c_str(), dir, aside.c_str(), RENAME_NOREPLACE);
+    if (moved != 0 && (errno == EINVAL || errno == ENOSYS))
+        moved = ::renameat(dir, name.c_str(), dir, aside.c_str());  // the name is unguessable
+    if (moved != 0) {
+        error = systemError(
+            (zoka::fromUtf8(full) + L" belongs to another user and cannot be moved aside").c_str(),
+            errno);
+        return false;
+    }
+    movedTo = zoka::fromUtf8(full.substr(0, full.size() - name.size()) + aside);
+    return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error,
+                         std::wstring* movedAside, bool flush) {
+    std::string full, name;
+    if (!absolutePath(path, full, error))
+        return false;
+    UniqueFd dir = openOwnFolder(full, name, error);
     if (!dir.valid())
         return false;
-    // In a folder others may write into (sticky), whatever stands at the name must be ours:
-    // a folder or file planted there by someone else is not quietly replaced or kept.
-    struct stat folder;
-    struct stat entry;
-    if (::fstat(dir.get(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 &&
-        ::fstatat(dir.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-        (!S_ISREG(entry.st_mode) || entry.st_uid != ::geteuid())) {
-        error = zoka::fromUtf8(full) +
-                L" is not this user's own file, in a folder other users may write into";
+    std::wstring movedTo;
+    if (!moveAsideIfForeign(dir.get(), name, full, movedTo, error))
         return false;
-    }
+    if (movedAside != nullptr)
+        *movedAside = movedTo;
 
     std::wstring guid;
     zoka::newGuidString(guid);
@@ -142,7 +128,7 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
     }
     int failure = zoka::posix::writeAll(file.get(), bytes);
     const wchar_t* step = L"cannot write the temporary file";
-    if (failure == 0 && ::fsync(file.get()) != 0) {
+    if (failure == 0 && flush && ::fsync(file.get()) != 0) {
         failure = errno;
         step = L"cannot flush the temporary file";
     }
@@ -160,6 +146,14 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
         return false;
     }
     return true;
+}
+
+bool moveForeignEntryAside(const std::wstring& path, std::wstring& movedTo, std::wstring& error) {
+    std::string full, name;
+    if (!absolutePath(path, full, error))
+        return false;
+    const UniqueFd dir = openOwnFolder(full, name, error);
+    return dir.valid() && moveAsideIfForeign(dir.get(), name, full, movedTo, error);
 }
 
 bool sameExistingFile(const std::wstring& path, const std::wstring& other) {

@@ -14,7 +14,10 @@ std::wstring systemError(const wchar_t* what, DWORD code) {
 
 }  // namespace
 
-bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error) {
+bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error,
+                         std::wstring* movedAside, bool flush) {
+    if (movedAside != nullptr)
+        movedAside->clear();
     std::wstring guid;
     zoka::newGuidString(guid);
     const std::wstring temp = path + L"." + guid + L".tmp";
@@ -37,7 +40,7 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
             step = L"cannot write the temporary file";
             if (failure == ERROR_SUCCESS)
                 failure = ERROR_WRITE_FAULT;
-        } else if (!::FlushFileBuffers(file.get())) {
+        } else if (flush && !::FlushFileBuffers(file.get())) {
             failure = ::GetLastError();
             step = L"cannot flush the temporary file";
         }
@@ -46,7 +49,7 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
     // long as it reads: try again for a few seconds.
     for (int attempt = 0; failure == ERROR_SUCCESS; ++attempt) {
         if (::MoveFileExW(temp.c_str(), path.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                          MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0)))
             break;
         const DWORD code = ::GetLastError();
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -65,6 +68,11 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
         error = systemError(step, failure);
         return false;
     }
+    return true;
+}
+
+bool moveForeignEntryAside(const std::wstring&, std::wstring& movedTo, std::wstring&) {
+    movedTo.clear();
     return true;
 }
 

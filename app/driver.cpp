@@ -1,8 +1,10 @@
 #include "app/driver.h"
 
 #include <chrono>
+#include <functional>
 
 #include "app/atomic_file.h"
+#include "app/digest.h"
 #include "app/dry_run.h"
 #include "app/option_parser.h"
 #include "app/program.h"
@@ -93,7 +95,21 @@ std::wstring defaultConfigPath() {
     return folder + zoka::os::pathSeparator() + kDefaultConfigFileName;
 }
 
-bool writeResults(const RunState& state, std::wstring& error) {
+/// Says that another user's entry at the results path was moved out of the way, so that nobody
+/// takes it for this run's.
+void reportMovedAside(zoka::Logger* logger, const std::wstring& path, const std::wstring& aside) {
+    if (aside.empty())
+        return;
+    if (logger != nullptr)
+        logger->error(L"", L"The results path %s held another user's entry: moved aside to %s.",
+                      path.c_str(), aside.c_str());
+    err({L"The results path ", path, L" held another user's entry: moved aside to ", aside, L"."});
+}
+
+/// Without `flush` (the copies refreshed during the run) the file is not forced to disk: what a
+/// killed run leaves is there all the same, and the final file is flushed.
+bool writeResults(zoka::Logger* logger, const RunState& state, std::wstring& error,
+                  bool flush = true) {
     const std::wstring& path = state.resultFile;
     const struct {
         const std::wstring& file;
@@ -105,14 +121,18 @@ bool writeResults(const RunState& state, std::wstring& error) {
             return false;
         }
     }
-    return writeResultFile(path, state.record, error);
+    std::wstring aside;
+    const bool written =
+        writeFileAtomically(path, resultDocument(state.record), error, &aside, flush);
+    reportMovedAside(logger, path, aside);
+    return written;
 }
 
 /// Writes the results file at the end; a failure is reported but changes no exit code.
 void finishResults(zoka::Logger* logger, const RunState& state) {
     const std::wstring& path = state.resultFile;
     std::wstring error;
-    if (writeResults(state, error)) {
+    if (writeResults(logger, state, error)) {
         if (logger != nullptr)
             logger->info(L"Results written to %s", path.c_str());
         return;
@@ -128,7 +148,7 @@ void finishResults(zoka::Logger* logger, const RunState& state) {
 bool startResults(zoka::Logger& logger, RunState& state) {
     std::wstring error;
     state.record.running = true;
-    const bool written = writeResults(state, error);
+    const bool written = writeResults(&logger, state, error);
     state.record.running = false;
     if (written)
         return true;
@@ -166,15 +186,63 @@ void parameterFailure(zoka::Logger& logger) {
     printUsage();
 }
 
+/// The refusal of a run that found another instance running: the results file is that
+/// instance's, so nothing is written to it; only another user's entry there is moved aside.
+void leaveResultsToRunningInstance(zoka::Logger& logger, RunState& state) {
+    const std::wstring path = state.resultFile;
+    state.resultFile.clear();
+    if (path.empty())
+        return;
+    std::wstring aside, error;
+    if (!moveForeignEntryAside(path, aside, error))
+        logger.error(L"", L"The results path %s was not checked: %s", path.c_str(), error.c_str());
+    reportMovedAside(&logger, path, aside);
+    logger.info(L"The results file %s was left to the running instance.", path.c_str());
+    err({L"The results file ", path, L" was left to the running instance."});
+}
+
+/// Refreshes the running results file after each product, so that a run killed later shows
+/// what it had done; a failure is said once and does not stop the run. Products quicker than
+/// ten writes of the file are gathered into the next write, so that writing never takes more
+/// than a tenth of the run.
+class ProgressWriter {
+public:
+    ProgressWriter(zoka::Logger& logger, RunState& state) : logger_(logger), state_(state) {}
+    void operator()() {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point now = Clock::now();
+        if (state_.resultFile.empty() || failed_ || now < next_)
+            return;
+        state_.record.running = true;
+        std::wstring error;
+        failed_ = !writeResults(&logger_, state_, error, false);
+        state_.record.running = false;
+        if (failed_)
+            logger_.error(L"", L"Failed to update the results file %s: %s",
+                          state_.resultFile.c_str(), error.c_str());
+        next_ = now + (Clock::now() - now) * 10;
+    }
+
+private:
+    zoka::Logger& logger_;
+    RunState& state_;
+    bool failed_ = false;
+    std::chrono::steady_clock::time_point next_;
+};
+
 // Takes the single-instance lock and, holding it, loads the configuration and runs the removal.
+// The results file is first written under the lock: another instance never touches it.
 int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& state) {
     RunRecord& record = state.record;
     korr::VRXSemaphoreLock instanceLock(kInstanceLockName);
-    if (instanceLock.isLockedByOther()) {
+    // A lock taken by another instance between the question and the attempt is that instance's.
+    const bool lockedByOther =
+        instanceLock.isLockedByOther() || (!instanceLock.lock() && instanceLock.isLockedByOther());
+    if (lockedByOther) {
         logger.error(L"", L"Another instance of %s is already running.", kProgramName);
         err({L"Another instance of ", kProgramName, L" is already running."});
         record.refusal = refusalWord(Refusal::AnotherInstance);
-        recordNotAttempted(state);
+        leaveResultsToRunningInstance(logger, state);
         return 1;
     }
     if (!instanceLock.lock()) {
@@ -202,6 +270,13 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
         if (state.strict)
             findings = checkLoadedConfig(parser, configPath);
     }
+    // Written before anything is removed, with every product the run is about to handle.
+    if (loaded) {
+        record.plannedProducts.assign(uninstaller.productsToRemove.begin(),
+                                      uninstaller.productsToRemove.end());
+    }
+    if (!state.resultFile.empty() && !startResults(logger, state))
+        return 1;
     if (!findings.empty()) {
         printConfigCheck(logger, findings, false);
         record.refusal =
@@ -214,6 +289,8 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
         record.refusal = refusalWord(Refusal::ConfigUnloadable);
         return 1;
     }
+    ProgressWriter progress(logger, state);
+    uninstaller.onProductHandled = std::ref(progress);
     printProductListing(logger, uninstaller.productsToRemove);
     int returnCode = uninstaller.uninstallProducts(&record) ? 0 : 2;
     if (korr::stopRequestCount() > 0) {
@@ -312,14 +389,18 @@ int runLogged(zoka::Logger& logger, std::vector<std::wstring>& words, RunState& 
     }
     logger.info(L"Configuration in use: %s", configPath.c_str());
 
-    if (!state.resultFile.empty() && !startResults(logger, state))
-        return 1;
+    record.configSha256 = fileSha256(configPath);
 
     // Checks and shows only: no administrator right, no lock, nothing started.
-    if (dryRun)
+    if (dryRun) {
+        if (!state.resultFile.empty() && !startResults(logger, state))
+            return 1;
         return runDryRun(logger, configPath, &record);
+    }
 
     if (!korr::_utilIsUserAdmin()) {
+        if (!state.resultFile.empty() && !startResults(logger, state))
+            return 1;
         logger.error(L"", L"%s not launched with Admin privileges.", kProgramName);
         out({L""});
         out({kProgramName, L" not launched with Admin privileges."});
@@ -349,6 +430,7 @@ int runVelkaro(std::vector<std::wstring> words) {
     state.record.start = std::chrono::system_clock::now();
     state.record.programVersion = kProgramVersion;
     state.record.hostName = hostName();
+    state.record.machineId = machineId();
     state.record.processId = processId();
 
     std::wstring tempFolder;

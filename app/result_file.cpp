@@ -86,6 +86,8 @@ ordered_json findingEntry(const ConfigFinding& finding) {
 }  // namespace
 
 const char* outcomeWord(ProductOutcome outcome) {
+    if (outcome == ProductOutcome::Pending)
+        return field::kOutcomePending;
     const auto index = static_cast<size_t>(outcome);
     return field::kOutcomeWords[index < field::kOutcomeWords.size()
                                     ? index
@@ -114,8 +116,10 @@ std::string resultDocument(const RunRecord& record) {
     json[field::kStartTime] = isoTime(record.start);
     json[field::kEndTime] = record.running ? ordered_json() : ordered_json(isoTime(record.end));
     json[field::kHostName] = textOrNull(record.hostName);
+    json[field::kMachineId] = textOrNull(record.machineId);
     json[field::kProcessId] = record.processId;
     json[field::kConfigPath] = textOrNull(record.configPath);
+    json[field::kConfigSha256] = textOrNull(record.configSha256);
     json[field::kLogPath] = textOrNull(record.logPath);
     json[field::kSetupTimeout] =
         record.setupTimeoutSeconds > 0 ? ordered_json(record.setupTimeoutSeconds) : ordered_json();
@@ -130,6 +134,14 @@ std::string resultDocument(const RunRecord& record) {
     ordered_json products = ordered_json::array();
     for (const ProductRecord& entry : record.products)
         products.push_back(productEntry(entry, record.dryRun));
+    if (record.running) {
+        ProductRecord pending;
+        pending.outcome = ProductOutcome::Pending;
+        for (size_t i = record.products.size(); i < record.plannedProducts.size(); ++i) {
+            pending.product = record.plannedProducts[i];
+            products.push_back(productEntry(pending, record.dryRun));
+        }
+    }
     json[field::kProducts] = products;
     if (record.dryRun) {
         json[field::kDryRun] = true;

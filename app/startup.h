@@ -27,6 +27,11 @@ bool getTempFolder(std::wstring& path, std::wstring& whyNot);
 /// The machine's host name; empty when the platform cannot tell.
 std::wstring hostName();
 
+/// The machine's stable identity (POSIX: /etc/machine-id; Windows: the MachineGuid under
+/// HKLM\SOFTWARE\Microsoft\Cryptography, from the 64-bit registry view even in the 32-bit
+/// program); empty when it cannot be read.
+std::wstring machineId();
+
 /// This process's id, as the results file names it.
 unsigned long processId();
 

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+
 #include "app/startup.h"
 #include "base/platform.h"
 #include "base/safe_folder_posix.h"
@@ -71,6 +73,23 @@ std::wstring hostName() {
     if (::gethostname(buffer, sizeof(buffer) - 1) != 0)
         return std::wstring();
     return zoka::fromUtf8(buffer);
+}
+
+std::wstring machineId() {
+    // 32 hexadecimal digits and a line end; anything else ("uninitialized" early in a boot, an
+    // empty file in a container) is no identity.
+    char buffer[64];
+    zoka::posix::UniqueFd file(::open("/etc/machine-id", O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    const ssize_t n = file.valid() ? ::read(file.get(), buffer, sizeof(buffer)) : -1;
+    if (n < 32 || (n > 32 && buffer[32] != '\n') || n > 33)
+        return std::wstring();
+    std::wstring id;
+    for (int i = 0; i < 32; ++i) {
+        if (!std::isxdigit(static_cast<unsigned char>(buffer[i])))
+            return std::wstring();
+        id += static_cast<wchar_t>(buffer[i]);
+    }
+    return id;
 }
 
 unsigned long processId() {

@@ -46,6 +46,23 @@ std::wstring hostName() {
     return std::wstring(buffer, size);
 }
 
+std::wstring machineId() {
+    // KEY_WOW64_64KEY: the 32-bit program would otherwise be shown the WOW6432Node key, which
+    // holds no MachineGuid.
+    zoka::win32::UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0,
+                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
+        return std::wstring();
+    wchar_t buffer[128] = {};
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);  // room for a terminator the value may lack
+    DWORD type = 0;
+    if (::RegQueryValueExW(key.get(), L"MachineGuid", nullptr, &type,
+                           reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::wstring();
+    return std::wstring(buffer);
+}
+
 unsigned long processId() {
     return ::GetCurrentProcessId();
 }

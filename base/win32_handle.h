@@ -105,4 +105,20 @@ private:
     PSID sid_ = nullptr;
 };
 
+/// Owns an open registry key (RegCloseKey).
+class UniqueRegKey {
+public:
+    UniqueRegKey() = default;
+    UniqueRegKey(const UniqueRegKey&) = delete;
+    UniqueRegKey& operator=(const UniqueRegKey&) = delete;
+    ~UniqueRegKey() {
+        if (key_) ::RegCloseKey(key_);
+    }
+    HKEY get() const { return key_; }
+    HKEY* put() { return &key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
 }  // namespace zoka::win32

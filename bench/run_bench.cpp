@@ -1,9 +1,10 @@
 // Whole-program benchmarks: the real Velkaro as a process, each compared side by side, in the
 // same iterations, with a reference measured the same way.
 //
-//   RunOverhead: removing 200 products whose setup program exits at once, against the job's
-//                floor: a plain loop that, 200 times, writes and flushes a parameter file and
-//                starts the same setup program with the same arguments.
+//   RunOverhead: removing 200 products whose setup program exits at once, with a results file
+//                (written at the start and after each product), against the job's floor: a plain
+//                loop that, 200 times, writes and flushes a parameter file and starts the same
+//                setup program with the same arguments.
 //   ConfigSize:  loading and listing 10,000 products against 1,000 (no setup program present,
 //                so every product is only listed and reported as ignored).
 //
@@ -111,9 +112,12 @@ bool writeFlushed(const fs::path& file, const std::string& bytes) {
     return close(fd) == 0 && ok;
 }
 
-int runVelkaro(const fs::path& config) {
-    return runQuietly(
-        {(programFolder() / "Velkaro").string(), "--uninstallConfigPath=" + config.string()});
+int runVelkaro(const fs::path& config, const fs::path& resultFile = fs::path()) {
+    std::vector<std::string> words = {(programFolder() / "Velkaro").string(),
+                                      "--uninstallConfigPath=" + config.string()};
+    if (!resultFile.empty())
+        words.push_back("--resultFile=" + resultFile.string());
+    return runQuietly(words);
 }
 
 void RunOverhead(benchmark::State& state) {
@@ -128,7 +132,7 @@ void RunOverhead(benchmark::State& state) {
     double program = 0, reference = 0;
     for (auto _ : state) {
         auto start = Clock::now();
-        if (runVelkaro(config) != 0) {
+        if (runVelkaro(config, scene.root() / "results.json") != 0) {
             state.SkipWithError("Velkaro did not end with 0 (not root, or another instance?)");
             return;
         }

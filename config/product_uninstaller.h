@@ -3,6 +3,7 @@
 // removal.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "config/run_record.h"
@@ -41,6 +42,8 @@ public:
     uint32_t setupTimeoutSeconds = 0;
     /// A product is sorted only when every process its setup program started has ended.
     bool waitForProcessTree = false;
+    /// Called after each product is sorted (its record entry complete), when set.
+    std::function<void()> onProductHandled;
 
     zoka::Logger logger;  // constructed first, destroyed last
     ProductSet productsToRemove;

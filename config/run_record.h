@@ -18,6 +18,7 @@ enum class ProductOutcome {
     Failed,
     Ignored,       ///< its family's setup program is not installed
     NotAttempted,  ///< the run stopped (or was refused) before it
+    Pending,       ///< a running file's product that the run has not handled yet
 };
 
 /// One product and what became of it.
@@ -39,6 +40,8 @@ struct RunRecord {
     bool running = false;  ///< written at the start: no end, no exit code yet
     std::wstring programVersion;
     std::wstring hostName;
+    std::wstring machineId;     ///< empty: the machine's identity could not be read
+    std::wstring configSha256;  ///< of the configuration's bytes; empty: none was read
     unsigned long processId = 0;
     std::wstring configPath;
     std::wstring logPath;              ///< the log file written; empty: no log could be written
@@ -52,7 +55,10 @@ struct RunRecord {
     std::wstring veltSetupPath;  ///< empty: none
     std::wstring qxSetupPath;
     std::vector<ProductRecord> products;  ///< in run order
-    bool dryRun = false;                  ///< nothing was started; findings hold the check
+    /// The products the run will handle, in run order: a running file lists those beyond
+    /// `products` as pending.
+    std::vector<UninstallProduct> plannedProducts;
+    bool dryRun = false;  ///< nothing was started; findings hold the check
     std::vector<ConfigFinding> findings;
 };
 

@@ -138,6 +138,8 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
         }
         logger.info(kSeparatorLine);
         zoka::console::out({kSeparatorLine});
+        if (onProductHandled)
+            onProductHandled();
     }
     return runResult;
 }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/atomic_file.h"
+#include "app/digest.h"
 #include "app/result_file.h"
 #include "base/platform.h"
 #include "base/unicode.h"
@@ -55,6 +56,7 @@ TEST(ResultFile, DocumentParsesBackWithEveryKindOfValue) {
     EXPECT_EQ(doc["endTime"], "2026-12-01T00:01:15Z");
     EXPECT_EQ(doc["hostName"], "\xEF\xBF\xBD");
     EXPECT_TRUE(doc["configPath"].is_null() && doc["refusal"].is_null());
+    EXPECT_TRUE(doc["machineId"].is_null() && doc["configSha256"].is_null());
     EXPECT_TRUE(doc["logPath"].is_null());  // present, and null: no log was written
     EXPECT_EQ(doc["state"], "finished");
     EXPECT_TRUE(doc["setupTimeout"].is_null());
@@ -75,6 +77,54 @@ TEST(ResultFile, DocumentParsesBackWithEveryKindOfValue) {
     EXPECT_TRUE(start["endTime"].is_null() && start["exitCode"].is_null());
     EXPECT_EQ(start["processId"], 4242);
     EXPECT_EQ(start["setupTimeout"], 2700);
+
+    // The running file lists every planned product: those beyond the handled ones are pending;
+    // the finished file lists only what the run recorded.
+    record.products.resize(1);
+    record.plannedProducts.assign(3, record.products[0].product);
+    record.plannedProducts[2].sapCode = L"LAST";
+    record.machineId = L"3d1219c7c4c5404aaa1f6d2a48adfda4";
+    record.configSha256 = std::wstring(64, L'a');
+    const json running = json::parse(resultDocument(record), nullptr, false);
+    ASSERT_EQ(running["products"].size(), 3u);
+    EXPECT_EQ(running["products"][0]["outcome"], "failed");
+    EXPECT_EQ(running["products"][1]["outcome"], "pending");
+    EXPECT_EQ(running["products"][2]["outcome"], "pending");
+    EXPECT_EQ(running["products"][2]["SapCode"], "LAST");
+    EXPECT_TRUE(running["products"][2]["launchResult"].is_null());
+    EXPECT_EQ(running["machineId"], "3d1219c7c4c5404aaa1f6d2a48adfda4");
+    EXPECT_EQ(running["configSha256"], std::string(64, 'a'));
+    record.running = false;
+    EXPECT_EQ(json::parse(resultDocument(record))["products"].size(), 1u);
+}
+
+// Known answers, so that a wrong use of the platform's library (a length, a buffer, the
+// algorithm's name) shows; and files that must not be read whole.
+TEST(ResultFile, Sha256OfBytesAndFiles) {
+    const struct {
+        std::string bytes;
+        const wchar_t* digest;
+    } vectors[] = {
+        {"", L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         L"248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    testutil::ScratchDir dir(L"digest");
+    for (const auto& v : vectors) {
+        SCOPED_TRACE(v.bytes.size());
+        EXPECT_EQ(sha256Hex(v.bytes), v.digest);
+        // Read in pieces: the whole file, not its first buffer.
+        const std::wstring file = dir.file(L"c.xml");
+        ASSERT_TRUE(testutil::writeBytes(file, v.bytes));
+        EXPECT_EQ(fileSha256(file), v.digest);
+    }
+    EXPECT_EQ(fileSha256(dir.file(L"absent.xml")), L"");
+    EXPECT_EQ(fileSha256(dir.path()), L"") << "a folder";
+    // A device would be read for ever.
+    EXPECT_EQ(fileSha256(zoka::os::pathSeparator() == L'/' ? L"/dev/zero" : L"NUL"), L"");
 }
 
 // A dry run's document: every kind of finding with its place, and the planned command lines.

@@ -19,6 +19,23 @@ bool processReaped(unsigned long pid);
 /// Lets an unprivileged user write into the folder, sticky as /tmp is (no-op on Windows).
 void openFolderToEveryone(const std::wstring& folder);
 
+/// The machine's identity as the system keeps it (POSIX: /etc/machine-id when it holds one;
+/// Windows: MachineGuid in the 64-bit registry view); "" when it keeps none.
+std::string machineIdOnRecord();
+
+/// Puts another MachineGuid in the 32-bit registry view (WOW6432Node) until destroyed, so that a
+/// 32-bit program that read that view would show it. Only in a Wine prefix; a no-op elsewhere.
+class MachineIdDecoy {
+public:
+    MachineIdDecoy();
+    ~MachineIdDecoy();
+    MachineIdDecoy(const MachineIdDecoy&) = delete;
+    MachineIdDecoy& operator=(const MachineIdDecoy&) = delete;
+
+private:
+    bool planted_ = false;
+};
+
 /// Gives programs started from now on the program-files folders that Windows gives a 32-bit
 /// program on 64-bit Windows ("Program Files (x86)" and its "Common Files"), until destroyed.
 /// It changes the shell's machine-wide folder settings, so it acts only in a Wine prefix;

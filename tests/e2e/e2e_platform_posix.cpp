@@ -33,6 +33,18 @@ void openFolderToEveryone(const std::wstring& folder) {
     ::chmod(zoka::toUtf8(folder).c_str(), 01777);
 }
 
+std::string machineIdOnRecord() {
+    std::ifstream file("/etc/machine-id");
+    std::string id;
+    std::getline(file, id);
+    return id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos
+               ? id
+               : std::string();
+}
+
+MachineIdDecoy::MachineIdDecoy() = default;
+MachineIdDecoy::~MachineIdDecoy() = default;
+
 X86FolderView::X86FolderView() : reason_("a 32-bit folder view exists only on 64-bit Windows") {}
 
 X86FolderView::~X86FolderView() = default;

@@ -45,13 +45,53 @@ bool setValue(HKEY key, const std::wstring& name, const std::wstring& value) {
                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
+const wchar_t kCryptography[] = L"SOFTWARE\\Microsoft\\Cryptography";
+
+bool inWine() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace
+
+std::string machineIdOnRecord() {
+    RegKey reg;
+    wchar_t value[128] = {};
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCryptography, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                        &reg.key) != ERROR_SUCCESS ||
+        ::RegQueryValueExW(reg.key, L"MachineGuid", nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS)
+        return std::string();
+    std::string ascii;
+    for (const wchar_t* c = value; *c != L'\0'; ++c)
+        ascii += static_cast<char>(*c);  // a GUID's characters
+    return ascii;
+}
+
+MachineIdDecoy::MachineIdDecoy() {
+    RegKey reg;
+    if (!inWine() ||
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kCryptography, 0, nullptr, 0,
+                          KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &reg.key,
+                          nullptr) != ERROR_SUCCESS ||
+        ::RegQueryValueExW(reg.key, L"MachineGuid", nullptr, nullptr, nullptr, nullptr) ==
+            ERROR_SUCCESS)
+        return;  // a value of the 32-bit view's own is left alone
+    planted_ = setValue(reg.key, L"MachineGuid", L"00000000-dec0-4000-8000-000000000000");
+}
+
+MachineIdDecoy::~MachineIdDecoy() {
+    RegKey reg;
+    if (planted_ && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCryptography, 0,
+                                    KEY_SET_VALUE | KEY_WOW64_32KEY, &reg.key) == ERROR_SUCCESS)
+        ::RegDeleteValueW(reg.key, L"MachineGuid");
+}
 
 // The shell answers CSIDL_PROGRAM_FILES(_COMMON) from these settings (Wine reads them on every
 // call), which is how the 64-bit program can be shown the folders of a 32-bit one.
 X86FolderView::X86FolderView() {
-    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+    if (!inWine()) {
         reason_ = "changes the machine's folder settings: only done in a Wine prefix";
         return;
     }

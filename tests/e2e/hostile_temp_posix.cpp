@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "base/unicode.h"
 #include "e2e/e2e_run.h"
+#include "sysutil/lock.h"
 
 namespace {
 
@@ -336,26 +338,36 @@ TEST(E2eHostileLog, ALockFolderAnotherUserMadeIsRefusedAndTheRunStillLogs) {
 }
 
 // The results file is refused at the start wherever another user (uid 65534) could block it,
-// read it, replace it later or send it elsewhere: the run starts nothing and says why. A shared
-// sticky folder inside the scene stands for /tmp.
+// read it, replace it later or send it elsewhere, at any step of its path: the run starts
+// nothing and says why. What that user planted at the path itself is moved aside, so that
+// whatever stands there after the run is the run's own file or nothing, refused or not. A
+// shared sticky folder inside the scene stands for /tmp.
 TEST(E2eHostileTemp, ResultsPathsAnotherUserControlsAreRefused) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root, as the program does";
     const uid_t them = 65534;
+    enum class Planted { Nothing, Folder, File };
     const struct {
         const char* name;
         std::wstring path;     // below the scene's root
         std::string because;   // in the reason on standard error; empty: accepted
         std::wstring guarded;  // a file whose bytes must stay as they were
+        Planted planted;       // at the path, by them, in the sticky folder
+        bool lockHeld;         // another instance runs
     } cases[] = {
-        {"a folder planted at the path", L"shared/r.json", "is not this user's own file", L""},
-        {"their file at the path", L"shared/r.json", "is not this user's own file",
-         L"shared/r.json"},
-        {"their link as the folder", L"reports/r.json", "reports is a link", L"private/r.json"},
-        {"their folder", L"theirs/r.json", "theirs belongs to another user", L""},
-        {"a folder everyone may write into", L"open/r.json", "open is writable by other users",
-         L""},
-        {"a shared sticky folder, nothing planted", L"shared/r.json", "", L""},
+        {"a folder planted at the path", L"shared/r.json", "", L"", Planted::Folder, false},
+        {"their file at the path", L"shared/r.json", "", L"", Planted::File, false},
+        {"their file, another instance running", L"shared/r.json", "", L"", Planted::File, true},
+        {"their link as the folder", L"reports/r.json", "reports is a symbolic link",
+         L"private/r.json", Planted::Nothing, false},
+        {"their folder", L"theirs/r.json", "theirs belongs to another user", L"", Planted::Nothing,
+         false},
+        {"root's folder inside theirs", L"theirs/mine/r.json", "theirs belongs to another user",
+         L"theirs/mine/r.json", Planted::Nothing, false},
+        {"a folder everyone may write into", L"open/r.json", "open is writable by other users", L"",
+         Planted::Nothing, false},
+        {"a shared sticky folder, nothing planted", L"shared/r.json", "", L"", Planted::Nothing,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -370,18 +382,25 @@ TEST(E2eHostileTemp, ResultsPathsAnotherUserControlsAreRefused) {
         ASSERT_EQ(0, ::symlink(at(L"private").c_str(), at(L"reports").c_str()));
         ASSERT_EQ(0, ::lchown(at(L"reports").c_str(), them, them));
         ASSERT_EQ(0, ::mkdir(at(L"theirs").c_str(), 0755));
+        ASSERT_EQ(0, ::mkdir(at(L"theirs/mine").c_str(), 0700));
+        ASSERT_TRUE(testutil::writeBytes(scene.path(L"theirs/mine/r.json"), "root's own"));
         ASSERT_EQ(0, ::chown(at(L"theirs").c_str(), them, them));
         ASSERT_EQ(0, ::mkdir(at(L"open").c_str(), 0755));
         ASSERT_EQ(0, ::chmod(at(L"open").c_str(), 0777));
-        if (std::string(c.name) == "a folder planted at the path") {
+        if (c.planted == Planted::Folder) {
             ASSERT_EQ(0, ::mkdir(at(L"shared/r.json").c_str(), 0777));
             ASSERT_EQ(0, ::chown(at(L"shared/r.json").c_str(), them, them));
-        } else if (std::string(c.name) == "their file at the path") {
+        } else if (c.planted == Planted::File) {
             ASSERT_TRUE(testutil::writeBytes(scene.path(L"shared/r.json"), "theirs"));
             ASSERT_EQ(0, ::chown(at(L"shared/r.json").c_str(), them, them));
         }
         const std::string guardedBefore =
             c.guarded.empty() ? "" : testutil::readBytes(scene.path(c.guarded));
+        std::unique_ptr<korr::VRXSemaphoreLock> other;
+        if (c.lockHeld) {
+            other = std::make_unique<korr::VRXSemaphoreLock>(e2e::lockName());
+            ASSERT_TRUE(other->lock());
+        }
 
         e2e::Product product;
         product.sapCode = L"RES";
@@ -395,22 +414,45 @@ TEST(E2eHostileTemp, ResultsPathsAnotherUserControlsAreRefused) {
         if (!c.guarded.empty()) {
             EXPECT_EQ(testutil::readBytes(scene.path(c.guarded)), guardedBefore);
         }
-        if (c.because.empty()) {
-            EXPECT_EQ(run.exitCode, 0) << run.err;
-            struct stat st;
-            ASSERT_EQ(0, ::lstat(zoka::toUtf8(path).c_str(), &st));
-            EXPECT_TRUE(S_ISREG(st.st_mode));
-            EXPECT_EQ(st.st_uid, 0u);
-            EXPECT_EQ(st.st_mode & 07777, 0600u);
-            EXPECT_EQ(nlohmann::json::parse(testutil::readBytes(path))["state"], "finished");
+        if (!c.because.empty()) {
+            EXPECT_EQ(run.exitCode, 1);
+            const std::string reason =
+                "The results file " + zoka::toUtf8(path) + " cannot be written: ";
+            EXPECT_EQ(run.err.rfind(reason, 0), 0u) << run.err;
+            EXPECT_NE(run.err.find(c.because), std::string::npos) << run.err;
+            EXPECT_TRUE(scene.journal().empty()) << "a setup program was started";
             continue;
         }
-        EXPECT_EQ(run.exitCode, 1);
-        const std::string reason =
-            "The results file " + zoka::toUtf8(path) + " cannot be written: ";
-        EXPECT_EQ(run.err.rfind(reason, 0), 0u) << run.err;
-        EXPECT_NE(run.err.find(c.because), std::string::npos) << run.err;
-        EXPECT_TRUE(scene.journal().empty()) << "a setup program was started";
+        // Theirs is kept beside the path, under a name nobody could foresee, and said.
+        std::vector<std::wstring> aside;
+        for (const std::wstring& name : testutil::listFolder(scene.path(L"shared"))) {
+            if (name != L"r.json")
+                aside.push_back(name);
+        }
+        ASSERT_EQ(aside.size(), c.planted == Planted::Nothing ? 0u : 1u);
+        if (!aside.empty()) {
+            const std::wstring moved = scene.path(L"shared/" + aside[0]);
+            EXPECT_NE(run.err.find("The results path " + zoka::toUtf8(path) +
+                                   " held another user's entry: moved aside to " +
+                                   zoka::toUtf8(moved) + "."),
+                      std::string::npos)
+                << run.err;
+            struct stat st;
+            ASSERT_EQ(0, ::lstat(zoka::toUtf8(moved).c_str(), &st));
+            EXPECT_EQ(st.st_uid, them);
+        }
+        struct stat st;
+        if (c.lockHeld) {
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_NE(::lstat(zoka::toUtf8(path).c_str(), &st), 0) << "left to be collected";
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        ASSERT_EQ(0, ::lstat(zoka::toUtf8(path).c_str(), &st));
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(nlohmann::json::parse(testutil::readBytes(path))["state"], "finished");
     }
 }
 

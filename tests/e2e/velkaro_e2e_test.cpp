@@ -295,7 +295,9 @@ TEST(E2eRefusal, AnotherInstanceHoldingTheLock) {
 TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
     REQUIRE_ADMIN();
     Scene first;
-    const std::vector<Product> hanging = {velt(L"HANG", "hang")};
+    // One product handled before the hang, one after it that is never reached.
+    const std::vector<Product> hanging = {velt(L"DONE", "0"), velt(L"HANG", "hang"),
+                                          velt(L"LATER", "0")};
     const std::wstring config = first.writeConfig(hanging);
     first.placeSetup(Place::Velt, hanging);
     // An older run's outcome, which a killed run must not leave in place.
@@ -306,8 +308,9 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
         first.start(instance, {L"--uninstallConfigPath=" + config, L"--resultFile=" + results}));
     unsigned long standinPid = 0;
     for (int i = 0; i < 600 && standinPid == 0; ++i) {
-        for (const JournalRecord& record : first.journal())
-            standinPid = std::stoul("0" + zoka::toUtf8(record.get("pid")));
+        const std::vector<JournalRecord> journal = first.journal();
+        if (journal.size() == 2)
+            standinPid = std::stoul("0" + zoka::toUtf8(journal[1].get("pid")));
         if (standinPid == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -319,6 +322,16 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
         expectRefusal(second, second.run({L"--uninstallConfigPath=" + config2}), {},
                       {L"Another instance of Velkaro is already running."},
                       {kConfigInUse, L"ERROR Another instance of Velkaro is already running."});
+        // Asked for the running instance's results file: it is left as that instance wrote it.
+        const std::string before = testutil::readBytes(results);
+        const RunResult same =
+            second.run({L"--uninstallConfigPath=" + config2, L"--resultFile=" + results});
+        EXPECT_EQ(same.exitCode, 1);
+        EXPECT_EQ(same.err, consoleText({L"Another instance of Velkaro is already running.",
+                                         L"The results file " + results +
+                                             L" was left to the running instance.",
+                                         L"Velkaro exiting with Return Code (1)"}));
+        EXPECT_EQ(testutil::readBytes(results), before);
     }
 
     // The setup program holds the instance's inherited output files: both end before the
@@ -328,11 +341,17 @@ TEST(E2eRefusal, RunningInstanceBlocksAndKilledInstanceDoesNot) {
     EXPECT_TRUE(killProcessId(standinPid));
     instance.wait();
 
-    const nlohmann::json doc = nlohmann::json::parse(testutil::readBytes(results), nullptr, false);
+    const nlohmann::json doc = nlohmann::json::parse(readResultFile(results), nullptr, false);
     ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
     EXPECT_EQ(doc["state"], "running");
     EXPECT_TRUE(doc["exitCode"].is_null() && doc["endTime"].is_null());
     EXPECT_EQ(doc["processId"], instancePid);
+    // Every product from the start: the one handled with its outcome, the rest pending.
+    std::vector<std::string> outcomes;
+    for (const nlohmann::json& p : doc["products"])
+        outcomes.push_back(p["SapCode"].get<std::string>() + " " + p["outcome"].get<std::string>());
+    EXPECT_EQ(outcomes,
+              (std::vector<std::string>{"DONE removed", "HANG pending", "LATER pending"}));
 
     Scene third;
     const std::vector<Product> products = {velt(L"AFTER", "0")};
@@ -858,19 +877,21 @@ TEST(E2eUnattended, ResultFileForEveryRefusal) {
          {L"--uninstallConfigPath=absent.xml"},
          L"Missing UninstallConfig : absent.xml"},
         {"configUnloadable", Setup::BadXml, true, {}, L"Velkaro exiting with Return Code (1)"},
+        // The file is the running instance's: this run writes none.
         {"anotherInstance",
          Setup::LockHeld,
          true,
          {},
          L"Another instance of Velkaro is already running.",
-         true,
-         1},
+         true},
         {"tempFolderUnavailable",
          Setup::BlockedTemp,
          false,
          {},
          L"The temporary folder is not available and cannot be created."},
     };
+    // A 32-bit program that read the registry's 32-bit view would show this one instead.
+    const MachineIdDecoy decoy;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
         if (c.needsAdmin && !korr::_utilIsUserAdmin())
@@ -898,8 +919,23 @@ TEST(E2eUnattended, ResultFileForEveryRefusal) {
         ASSERT_TRUE(result.started);
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.err.rfind(consoleText({c.errFirst}), 0), 0u) << result.err;
+        if (c.setup == Setup::LockHeld) {
+            EXPECT_EQ(result.err, consoleText({c.errFirst,
+                                               L"The results file " + results +
+                                                   L" was left to the running instance.",
+                                               L"Velkaro exiting with Return Code (1)"}));
+            EXPECT_FALSE(zoka::os::pathExists(results)) << "a results file was written";
+            continue;
+        }
         const json doc = readResults(results);
         ASSERT_FALSE(doc.is_discarded()) << testutil::readBytes(results);
+        // Read before the refusal or not at all: the configuration's digest, and the machine.
+        EXPECT_EQ(doc["configSha256"],
+                  c.setup == Setup::BadXml
+                      ? json("f1650f61ee5f325adc31702414201140db3526b95106c289307ef32234cedcbb")
+                      : json());
+        const std::string machine = machineIdOnRecord();
+        EXPECT_EQ(doc["machineId"], machine.empty() ? json() : json(machine));
         EXPECT_EQ(doc["exitCode"], 1);
         EXPECT_EQ(doc["refusal"], c.reason);
         EXPECT_EQ(doc["state"], "finished");
