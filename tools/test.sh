@@ -11,6 +11,9 @@ velkaro_as_root "$(pwd)/tools/test.sh" "$@"
 velkaro_install_deps
 
 jobs=$(nproc)
+# Every build goes through ccache, with paths taken below the tree's top and not by the build
+# folder, so that the release check's fresh clone compiles little of its own.
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=1
 step() { printf '\n==== %s ====\n' "$*"; }
 # GoogleTest's closing summary from the log CTest keeps: the counts, then every skipped and
 # every failed test by name (a skipped test's reason is in the full log).
