@@ -3,7 +3,7 @@
 
   release_text.py manpage <guide.md> <name> <one-line description>
       The guide as the Markdown of a manual page (for lowdown -Tman): a NAME section first, the
-      guide's own title left out, its sections one level up, links within the documentation
+      guide's own title left out, its opening text as the DESCRIPTION, its sections one level up, links within the documentation
       reduced to their text (a man page cannot follow them) and pictures left out.
   release_text.py debian-changelog <CHANGELOG.md> <version> <maintainer>
       CHANGELOG.md in the Debian changelog format, newest first, from the given version down:
@@ -33,6 +33,7 @@ def manpage(guide, name, description):
     out = [f"# NAME\n", "\n", f"{name} - {description}\n", "\n"]
     fenced = False
     skipped_title = False
+    in_section = False  # the guide's text before its first section is the DESCRIPTION
     with open(guide, encoding="utf-8") as f:
         for line in f:
             if line.startswith("```"):
@@ -42,6 +43,10 @@ def manpage(guide, name, description):
                     skipped_title = True
                     continue
                 line = line[1:]
+                in_section = True
+            if not in_section and line.strip():
+                out += ["# DESCRIPTION\n", "\n"]
+                in_section = True
             if not fenced:
                 line = plain_links(line, keep_web=True)
                 if not line.strip() and line != "\n":
