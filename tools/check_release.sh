@@ -31,10 +31,10 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.tx
 name="Velkaro-$version"
 deb_name="velkaro_${version}_$(dpkg --print-architecture).deb"
 deb="$work/out/$deb_name"
-[ "$(cd "$work/out" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)" = "$deb_name
+[ "$(cd "$work/out" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)" = "SHA256SUMS
+SHA256SUMS.sig
 $name.zip
-SHA256SUMS
-SHA256SUMS.sig" ] || fail "unexpected release folder: $(cd "$work/out" && find . -printf '%P ')"
+$deb_name" ] || fail "unexpected release folder: $(cd "$work/out" && find . -printf '%P ')"
 unzip -q "$work/out/$name.zip" -d "$work/unpacked"
 dir="$work/unpacked/$name"
 expected="CHANGELOG.md

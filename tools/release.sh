@@ -95,11 +95,15 @@ cp docs/administrator-guide.md docs/fleet-report.md "$dir/docs/"
 sed 's/$/\r/' docs/deploying.md >"$dir/DEPLOYING.txt"
 
 # A detached CMS signature of a checksum list, with the key and certificates that sign the
-# programs, so that whoever trusts the programs' signer can trust the list.
+# programs, so that whoever trusts the programs' signer can trust the list. The certificates
+# after the signer's in its file (a chain) go into the signature too, as osslsigncode puts them.
+chain="$stage/chain.pem"
+[ -z "$cert" ] || awk '/-----BEGIN CERTIFICATE-----/ { n++ } n > 1' "$cert" >"$chain"
 sign_sums() {  # folder
     [ -n "$cert" ] || return 0
     local args=(cms -sign -binary -md sha256 -in "$1/SHA256SUMS" -signer "$cert" -inkey "$key"
-        -certfile "$cert" -outform DER -out "$1/SHA256SUMS.sig")
+        -outform DER -out "$1/SHA256SUMS.sig")
+    [ ! -s "$chain" ] || args+=(-certfile "$chain")
     [ -z "$pass" ] || args+=(-passin "file:$pass")
     openssl "${args[@]}"
 }
