@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12), then builds and tests every configuration:
 #   native, native under ASan+UBSan, Windows x86_64 under Wine, and the i686 shipping build under
-#   32-bit Wine (where the kernel runs 32-bit programs);
+#   32-bit Wine (where the kernel runs 32-bit programs); builds and checks the release and the
+#   Debian package, and builds and tests again from a fresh clone under /tmp;
 #   then runs every fuzzing harness for a short time.
 # Runs as root (through sudo when started by another user). Fails when any step fails.
 set -euo pipefail
@@ -11,6 +12,9 @@ velkaro_as_root "$(pwd)/tools/test.sh" "$@"
 velkaro_install_deps
 
 jobs=$(nproc)
+# Every build goes through ccache, with paths taken below the tree's top and not by the build
+# folder, so that the release check's fresh clone compiles little of its own.
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=1
 step() { printf '\n==== %s ====\n' "$*"; }
 # GoogleTest's closing summary from the log CTest keeps: the counts, then every skipped and
 # every failed test by name (a skipped test's reason is in the full log).
@@ -74,7 +78,7 @@ else
     cmake --build --preset win32 -j "$jobs"
 fi
 
-step "Windows release: archive, signature, checksums, version resource"
+step "release: archive, Debian package, signed checksums; the release and the native suite from a clone under /tmp"
 bash tools/check_release.sh
 
 # Each libFuzzer harness replays its corpus and fuzzes briefly: a harness that stops building

@@ -299,7 +299,8 @@ TEST(E2eHostileLog, PlantedNamesNeverSilenceTheLog) {
 }
 
 // A user's own lock folder in /tmp made by another user beforehand: refused, said, and the run
-// still logs. In a private mount namespace with a /tmp of its own.
+// still logs. In a private mount namespace with a /tmp of its own; the program is copied into it
+// from a descriptor opened before, since the build folder may itself lie under /tmp.
 TEST(E2eHostileLog, ALockFolderAnotherUserMadeIsRefusedAndTheRunStillLogs) {
     REQUIRE_ROOT_AND_SETPRIV();
     if (::access("/usr/bin/unshare", X_OK) != 0)
@@ -308,11 +309,15 @@ TEST(E2eHostileLog, ALockFolderAnotherUserMadeIsRefusedAndTheRunStillLogs) {
     const std::string setpriv =
         "setpriv --reuid=" + victim + " --regid=" + victim + " --clear-groups ";
     const std::string script =
+        "exec 3<'" + zoka::toUtf8(testutil::siblingProgram(L"Velkaro")) +
+        "' || exit 92\n"
         "mount --make-rprivate / && mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 90\n"
+        "mkdir -m 0755 /tmp/bin && cat <&3 >/tmp/bin/Velkaro && chmod 0755 /tmp/bin/Velkaro "
+        "|| exit 92\n"
         "setpriv --reuid=65534 --regid=65534 --clear-groups mkdir -m 0700 /tmp/velkaro-" +
-        victim + " || exit 91\n" + setpriv + "env TMPDIR=/tmp '" +
-        zoka::toUtf8(testutil::siblingProgram(L"Velkaro")) +
-        "' --uninstallConfigPath=/tmp/none.xml >/dev/null 2>/tmp/err\n"
+        victim + " || exit 91\n" + setpriv +
+        "env TMPDIR=/tmp /tmp/bin/Velkaro --uninstallConfigPath=/tmp/none.xml >/dev/null "
+        "2>/tmp/err\n"
         "echo \"exit=$?\"; cat /tmp/err; echo '--log--'; od -An -c /tmp/Velkaro.log | tr -d ' "
         "\\n'\n";
     const testutil::RunResult run = testutil::runProcess(
