@@ -31,7 +31,7 @@ velkaro_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgm
   libbenchmark-dev libxml2-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   mingw-w64-tools wine wine64 util-linux nlohmann-json3-dev libxml2-utils osslsigncode zip unzip
   openssl ansible-core ansible ansible-lint clang libclang-rt-14-dev gcovr
-  rapidjson-dev jq chromium chromium-driver python3-selenium python3-jsonschema)
+  rapidjson-dev jq chromium chromium-driver python3-selenium python3-jsonschema strace)
 
 velkaro_install_deps() {
     local missing=()
