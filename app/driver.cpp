@@ -105,7 +105,10 @@ bool writeResults(const RunState& state, std::wstring& error) {
             return false;
         }
     }
-    return writeResultFile(path, state.record, error);
+    // A passing fault (an interrupted or refused call, a busy disk) must not decide what the
+    // file says, nor refuse a run: a failed write is tried once more, with a new temporary file.
+    return writeResultFile(path, state.record, error) ||
+           writeResultFile(path, state.record, error);
 }
 
 /// Writes the results file at the end; a failure is reported but changes no exit code.
@@ -367,6 +370,7 @@ int runVelkaro(std::vector<std::wstring> words) {
             state.configPath = defaultConfigPath();
         if (!state.resultFile.empty())
             finishResults(nullptr, state);
+        exitLine(1);
         korr::stopHandlingDone();
         return 1;
     }
@@ -391,10 +395,12 @@ int runVelkaro(std::vector<std::wstring> words) {
         state.record.end = std::chrono::system_clock::now();
         finishResults(&logger, state);
     }
-    // The exit line stays the console's last.
+    // The exit line stays the console's last: the closing banner goes first, and a log line
+    // that fails after it is no longer told on the console.
+    closingBanner(logger, returnCode);
     if (!state.usageShown)
         exitLine(returnCode);
-    closingBanner(logger, returnCode);
+    target.onNotice = nullptr;
     korr::stopHandlingDone();
     return returnCode;
 }
