@@ -4,10 +4,10 @@
 # disk), and checks that each run ends on its own, tells the truth in its exit code, its results
 # file and its console. What each run must hold is in tools/fault_check.py's header.
 #
-#   bash tools/check_faults.sh                   every case (about three minutes on two cores)
+#   bash tools/check_faults.sh                   every case (under two minutes on two cores)
 #   bash tools/check_faults.sh --case=write:12:EIO    one case, its folder kept
-#   bash tools/check_faults.sh --most=N --jobs=N  at most N positions per call and error; N runs
-#                                                 side by side (default: one per processor)
+#   bash tools/check_faults.sh --most=N --jobs=N  at most N positions per call and error (300);
+#                                                 N runs side by side (two per processor)
 #
 # Runs as root, as Velkaro does. Each run gets a /run/velkaro of its own in a private mount
 # namespace, so the check runs beside other instances and runs side by side; where namespaces
