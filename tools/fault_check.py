@@ -219,7 +219,7 @@ def journal_products(path):
     return handed
 
 
-def injected_writes(trace_lines):
+def injected_calls(trace_lines):
     """The injected failures: (call, descriptor text, data) for each."""
     found = []
     for line in trace_lines:
@@ -237,8 +237,7 @@ def check(run, timed_out, onward=False, seen=None):
     if timed_out:
         return [f"did not end within {RUN_TIMEOUT} s"]
     trace = (run / "trace.txt").read_text(errors="replace").splitlines()
-    console_bytes = (run / "console.txt").read_bytes()
-    console = console_bytes.decode("utf-8", "replace")
+    console = (run / "console.txt").read_bytes().decode("utf-8", "replace")
     problems = []
     kind, code = ending(trace)
     if kind is None:
@@ -250,7 +249,7 @@ def check(run, timed_out, onward=False, seen=None):
                  "runtime error:", "terminate called"):
         if word in console:
             problems.append(f"the console has a report: {word}")
-    injected = injected_writes(trace)
+    injected = injected_calls(trace)
     console_failed = [data for call, fd, data in injected
                       if call == "write" and re.match(r"^[12]<", fd)]
 
@@ -274,7 +273,8 @@ def check(run, timed_out, onward=False, seen=None):
             older = (document.get("processId") == OLD_PROCESS_ID and
                      document.get("startTime") == OLD_START)
             seen["results"] = "older run's" if older else str(document.get("state"))
-            for entry in document.get("products") or [] if not older else []:
+            entries = [] if older else document.get("products") or []
+            for entry in entries:
                 if (isinstance(entry, dict) and entry.get("outcome") in ("removed", "notFound")
                         and entry.get("SapCode") not in handed):
                     problems.append(f"the results file says {entry.get('SapCode')} is "
