@@ -121,10 +121,17 @@ bool writeResults(zoka::Logger* logger, const RunState& state, std::wstring& err
             return false;
         }
     }
+    // A passing fault (an interrupted or refused call, a busy disk) must not decide what the
+    // file says, nor refuse a run: a failed write is tried once more, with a new temporary file.
+    const std::string document = resultDocument(state.record);
     std::wstring aside;
-    const bool written =
-        writeFileAtomically(path, resultDocument(state.record), error, &aside, flush);
+    bool written = writeFileAtomically(path, document, error, &aside, flush);
     reportMovedAside(logger, path, aside);
+    if (!written) {
+        aside.clear();
+        written = writeFileAtomically(path, document, error, &aside, flush);
+        reportMovedAside(logger, path, aside);
+    }
     return written;
 }
 
@@ -449,6 +456,7 @@ int runVelkaro(std::vector<std::wstring> words) {
             state.configPath = defaultConfigPath();
         if (!state.resultFile.empty())
             finishResults(nullptr, state);
+        exitLine(1);
         korr::stopHandlingDone();
         return 1;
     }
@@ -473,10 +481,12 @@ int runVelkaro(std::vector<std::wstring> words) {
         state.record.end = std::chrono::system_clock::now();
         finishResults(&logger, state);
     }
-    // The exit line stays the console's last.
+    // The exit line stays the console's last: the closing banner goes first, and a log line
+    // that fails after it is no longer told on the console.
+    closingBanner(logger, returnCode);
     if (!state.usageShown)
         exitLine(returnCode);
-    closingBanner(logger, returnCode);
+    target.onNotice = nullptr;
     korr::stopHandlingDone();
     return returnCode;
 }

@@ -17,6 +17,11 @@ bool getTempPath(std::wstring& path);
 /// True when the path names an existing file system entry of any kind (PathFileExistsW).
 bool pathExists(const std::wstring& path);
 
+/// True only when the system answers that nothing exists at the path (or at a folder on its
+/// way). False when something exists, and when the answer is an error of another kind: a caller
+/// that must not take "cannot tell" for "absent" asks this, not !pathExists.
+bool pathMissing(const std::wstring& path);
+
 /// True when the path names an existing folder (PathIsDirectoryW).
 bool isDirectory(const std::wstring& path);
 

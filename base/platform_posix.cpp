@@ -29,6 +29,12 @@ bool pathExists(const std::wstring& path) {
     return !path.empty() && ::stat(toUtf8(path).c_str(), &st) == 0;
 }
 
+bool pathMissing(const std::wstring& path) {
+    struct stat st;
+    return path.empty() ||
+           (::stat(toUtf8(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR));
+}
+
 bool isDirectory(const std::wstring& path) {
     struct stat st;
     return !path.empty() && ::stat(toUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -20,9 +20,11 @@ std::wstring underFolder(std::wstring base, std::initializer_list<const wchar_t*
     return base;
 }
 
-/// A setup program counts only as an existing entry that is not a folder.
+/// A setup program counts as there unless the system says that nothing, or a folder, is at its
+/// place. A place that cannot be examined is tried: a start that fails then fails the family's
+/// products, where passing them over as not installed would end the run in success.
 bool isProgramFile(const std::wstring& path) {
-    return zoka::os::pathExists(path) && !zoka::os::isDirectory(path);
+    return !zoka::os::pathMissing(path) && !zoka::os::isDirectory(path);
 }
 
 }  // namespace

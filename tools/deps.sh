@@ -32,7 +32,7 @@ velkaro_packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgm
   mingw-w64-tools wine wine64 util-linux nlohmann-json3-dev libxml2-utils osslsigncode zip unzip
   openssl ansible-core ansible ansible-lint clang libclang-rt-14-dev gcovr
   rapidjson-dev jq chromium chromium-driver python3-selenium python3-jsonschema
-  ccache lowdown lintian)
+  ccache lowdown lintian strace)
 
 velkaro_install_deps() {
     local missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12), then builds and tests every configuration:
-#   native, native under ASan+UBSan, Windows x86_64 under Wine, and the i686 shipping build under
-#   32-bit Wine (where the kernel runs 32-bit programs); builds and checks the release and the
-#   Debian package, and builds and tests again from a fresh clone under /tmp;
+#   native (then under strace, failing each of its system calls in turn), native under
+#   ASan+UBSan, Windows x86_64 under Wine, and the i686 shipping build under 32-bit Wine (where
+#   the kernel runs 32-bit programs); builds and checks the release and the Debian package, and
+#   builds and tests again from a fresh clone under /tmp;
 #   then runs every fuzzing harness for a short time.
 # Runs as root (through sudo when started by another user). Fails when any step fails.
 set -euo pipefail
@@ -43,6 +44,9 @@ step "native: build and test"
 kept_results="$(pwd)/build/native/results-kept"
 rm -rf "$kept_results" && mkdir -p "$kept_results"
 VELKARO_KEEP_RESULTS="$kept_results" build_and_test native
+
+step "native: a failure at every system call (strace)"
+bash tools/check_faults.sh
 
 step "Ansible: the Linux playbook against this machine"
 bash tools/check_ansible.sh

@@ -164,7 +164,8 @@ TEST(E2eHostileTemp, ATemporaryFolderAnotherUserControlsIsRefused) {
         EXPECT_EQ(run.err,
                   e2e::consoleText({L"The temporary folder " + c.blamed + zoka::fromUtf8(c.reason),
                                     L"The temporary folder is not available and cannot "
-                                    L"be created."}));
+                                    L"be created.",
+                                    L"Velkaro exiting with Return Code (1)"}));
         EXPECT_EQ(doc["refusal"], "tempFolderUnavailable");
         EXPECT_EQ(doc["logPath"], nullptr);
         struct stat st;

@@ -175,14 +175,16 @@ TEST(E2eTempFolder, MissingFolderIsCreatedUnusableOneIsRefused) {
     RunResult created = runWithTemp(fresh);
     EXPECT_EQ(created.exitCode, 0);
     EXPECT_FALSE(testutil::readBytes(fresh + kSep + L"Velkaro.log").empty());
-    // Not creatable (below a plain file): code 1 and only the reason, since no log can exist.
+    // Not creatable (below a plain file): code 1, the reason and the exit line, since no log
+    // can exist; the exit line closes the console as in every other run.
     const std::wstring blocked = scene.path(L"plain-file") + kSep + L"sub";
     RunResult refused = runWithTemp(blocked);
     ASSERT_TRUE(refused.started);
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.out, "");
     EXPECT_EQ(refused.err,
-              consoleText({L"The temporary folder is not available and cannot be created."}));
+              consoleText({L"The temporary folder is not available and cannot be created.",
+                           L"Velkaro exiting with Return Code (1)"}));
 }
 
 // ---- the configuration path ------------------------------------------------------------------
