@@ -92,14 +92,14 @@ EOF_COMPARE
 else
     echo "release: the i686 program was not tested on this machine (no $tested)"
 fi
-# The README's Windows Ansible command, run as printed in the unpacked release (where the README
+# The deployment guide's Windows Ansible command, run as printed in the unpacked release (where it
 # says to run it), with a syntax check added: there is no Windows host here to run it against.
 command=$(awk '/^    ansible-playbook / && /velkaro_windows.yml/ { on = 1 }
-    on { sub(/^    /, ""); print; if (!/\\$/) exit }' README.md)
-[ -n "$command" ] || fail "no ansible-playbook command for velkaro_windows.yml in README.md"
+    on { sub(/^    /, ""); print; if (!/\\$/) exit }' docs/deploying.md)
+[ -n "$command" ] || fail "no ansible-playbook command for velkaro_windows.yml in docs/deploying.md"
 printf 'windows:\n  hosts:\n    windows-host:\n' >"$dir/inventory"
 cp tools/demo/VelkaroConfig.xml "$dir/RemoveSuite.xml"
 (cd "$dir" && ANSIBLE_HOME="$work/ansible-home" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" \
     bash -c "$command --syntax-check") >"$work/ansible.txt" 2>&1 ||
-    { cat "$work/ansible.txt" >&2; fail "the README's Windows Ansible command fails in the release"; }
+    { cat "$work/ansible.txt" >&2; fail "the guide's Windows Ansible command fails in the release"; }
 echo "release: $name.zip signed, checksums and version $version verified in both programs"

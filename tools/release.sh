@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows release: the shipping i686 program (and the x86_64 one) and the i686 fleet
 # report, stripped, signed when a certificate and key are given, in a zip with the sample
-# configuration, both schemas, the README, its fleet section as DEPLOYING.txt, the Ansible
-# playbooks and SHA-256 checksums.
+# configuration, both schemas, the README, the deployment guide's fleet section as DEPLOYING.txt,
+# the Ansible playbooks and SHA-256 checksums.
 #
 #   bash tools/release.sh [--cert <cert.pem> --key <key.pem> [--pass <file>]] [--out <folder>]
 #                         [--timestamp <url>]
@@ -78,9 +78,9 @@ cp tools/demo/VelkaroConfig.xml VelkaroConfig.xsd VelkaroResult.schema.json READ
 mkdir -p "$dir/deploy/ansible"
 cp deploy/ansible/velkaro_windows.yml deploy/ansible/velkaro_linux.yml "$dir/deploy/ansible/"
 # The fleet section as text with Windows line ends, for administrators without a Markdown viewer.
-sed -n '/^## Deploying to many machines$/,/^## /p' README.md | sed '$d' | sed 's/$/\r/' \
+sed -n '/^## Deploying to many machines$/,/^## /p' docs/deploying.md | sed '$d' | sed 's/$/\r/' \
     >"$dir/DEPLOYING.txt"
-[ -s "$dir/DEPLOYING.txt" ] || { echo "release.sh: no fleet section in README.md" >&2; exit 1; }
+[ -s "$dir/DEPLOYING.txt" ] || { echo "release.sh: no fleet section in docs/deploying.md" >&2; exit 1; }
 
 (cd "$dir" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort |
     xargs -d '\n' sha256sum >SHA256SUMS)
