@@ -207,14 +207,14 @@ print("%(machines)s/%(olderRuns)s/%(neverReported)s/%(unreadable)s" % d)' "$summ
 [ "$got" = 1/5/4/0 ] || show "fleet report: machines/earlier runs/never/unreadable $got, not 1/5/4/0"
 echo "ansible: every host's outcome, reason, results file and log as expected, and the fleet report"
 
-# The README's Linux command exactly as printed, from a folder laid out as the repository (the
+# The deployment guide's Linux command exactly as printed, from a folder laid out as the repository (the
 # program where the native build puts it, the playbooks, an inventory and RemoveSuite.xml beside).
-readme_command() {  # playbook file name: the README's command that runs it, continuation lines kept
+readme_command() {  # playbook file name: the guide's command that runs it, continuation lines kept
     awk -v playbook="$1" '/^    ansible-playbook / && index($0, playbook) { on = 1 }
-        on { sub(/^    /, ""); print; if (!/\\$/) exit }' README.md
+        on { sub(/^    /, ""); print; if (!/\\$/) exit }' docs/deploying.md
 }
 command=$(readme_command velkaro_linux.yml)
-[ -n "$command" ] || fail "no ansible-playbook command for velkaro_linux.yml in README.md"
+[ -n "$command" ] || fail "no ansible-playbook command for velkaro_linux.yml in docs/deploying.md"
 top="$work/readme"
 h="$work/readme-host"
 setup="$h/common/Quenda/ZOKA/Plimm/DrexCore"
@@ -238,9 +238,9 @@ set +e
 code=$?
 set -e
 message="exit code 0: success"
-[ "$code" -eq 0 ] || { cat "$work/readme.txt" >&2; fail "the README's command ended with $code, not 0"; }
-grep -q "Velkaro $message" "$work/readme.txt" || { cat "$work/readme.txt" >&2; fail "README command: no '$message'"; }
+[ "$code" -eq 0 ] || { cat "$work/readme.txt" >&2; fail "the guide's command ended with $code, not 0"; }
+grep -q "Velkaro $message" "$work/readme.txt" || { cat "$work/readme.txt" >&2; fail "the guide's command: no '$message'"; }
 [ -s "$top/deploy/ansible/fetched/readme-host/Velkaro.log" ] ||
-    fail "README command: the log did not land in deploy/ansible/fetched/readme-host"
-echo "ansible: the README's Linux command works as printed; both playbooks pass syntax check and lint"
+    fail "the guide's command: the log did not land in deploy/ansible/fetched/readme-host"
+echo "ansible: the guide's Linux command works as printed; both playbooks pass syntax check and lint"
 

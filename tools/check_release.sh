@@ -50,7 +50,10 @@ VelkaroResult.schema.json
 deploy/ansible/velkaro_linux.yml
 deploy/ansible/velkaro_windows.yml
 docs/administrator-guide.md
+docs/deploying.md
+docs/developer-guide.md
 docs/fleet-report.md
+docs/fleet-report.png
 x64/Velkaro.exe"
 [ "$(cd "$dir" && find . -type f -printf '%P\n' | LC_ALL=C sort)" = "$expected" ] ||
     fail "unexpected contents: $(cd "$dir" && find . -type f -printf '%P ')"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The fleet report as CI checks it. Runs the real Velkaro (build/native/bin) on scenes that end
 # in success, failure, refusals and a dry run, and checks their results files, those the
-# end-to-end tests kept ($VELKARO_KEEP_RESULTS) and the README's example against
+# end-to-end tests kept ($VELKARO_KEEP_RESULTS) and the administrator's guide's example against
 # VelkaroResult.schema.json. Then lays out a fleet around them (a hostile host name, a killed
 # run, a stale one, an earlier run, unreadable files, hosts that never reported), writes the
 # report and checks in headless Chromium what an administrator sees; runs the Windows build

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The configuration schema as CI checks it: the sample configuration and the README's example
+# The configuration schema as CI checks it: the sample configuration and the guide's example
 # validate against VelkaroConfig.xsd, and each broken variant of the sample is refused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,11 +8,11 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "schema check: $*" >&2; exit 1; }
 sample=tools/demo/VelkaroConfig.xml
 
-# The first xml block under the README's configuration heading.
+# The first xml block under the administrator's guide's configuration heading.
 awk '/^## The configuration document/ {f = 1} f && /^```xml/ {p = 1; next} p && /^```/ {exit} p' \
-    README.md >"$work/readme.xml"
-[ -s "$work/readme.xml" ] || fail "no xml example in the README"
-xmllint --noout --schema VelkaroConfig.xsd "$sample" "$work/readme.xml" 2>"$work/err" ||
+    docs/administrator-guide.md >"$work/guide.xml"
+[ -s "$work/guide.xml" ] || fail "no xml example in docs/administrator-guide.md"
+xmllint --noout --schema VelkaroConfig.xsd "$sample" "$work/guide.xml" 2>"$work/err" ||
     { cat "$work/err" >&2; fail "a shipped example does not validate"; }
 
 refused=0
@@ -32,4 +32,4 @@ missing BaseVersion|0,/<BaseVersion>12.0<\/BaseVersion>/s///
 missing Deployment|0,/<Deployment>/s//<!-- /; 0,/<\/Deployment>/s//-->/
 product listed twice|s/<SapCode>QXTY</<SapCode>QXPR</; s/<Version>3.2.1</<Version>12.0.3</
 CASES
-echo "schema: sample and README example valid; $refused broken variants refused"
+echo "schema: sample and guide example valid; $refused broken variants refused"

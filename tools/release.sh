@@ -89,7 +89,8 @@ cp tools/demo/VelkaroConfig.xml VelkaroConfig.xsd VelkaroResult.schema.json READ
     CHANGELOG.md "$dir/"
 mkdir -p "$dir/deploy/ansible" "$dir/docs"
 cp deploy/ansible/velkaro_windows.yml deploy/ansible/velkaro_linux.yml "$dir/deploy/ansible/"
-cp docs/administrator-guide.md docs/fleet-report.md "$dir/docs/"
+# Every guide the README links to, so its links hold in the unpacked archive too.
+cp docs/*.md docs/fleet-report.png "$dir/docs/"
 # The deployment guide as text with Windows line ends, for administrators without a Markdown
 # viewer.
 sed 's/$/\r/' docs/deploying.md >"$dir/DEPLOYING.txt"

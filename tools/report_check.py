@@ -42,9 +42,9 @@ def utc(text):
 
 # ---- schema ----
 
-def readme_example(readme):
-    text = Path(readme).read_text(encoding="utf-8")
-    section = text[text.index("### The results file"):]
+def guide_example(guide):
+    text = Path(guide).read_text(encoding="utf-8")
+    section = text[text.index("## The results file"):]
     return json.loads(section[section.index("```json") + 7:section.index("```", section.index("```json") + 7)])
 
 
@@ -58,7 +58,8 @@ def check_schema(schema_path, inputs):
         p = Path(item)
         files += sorted(p.rglob("*.json")) if p.is_dir() else [p]
     docs = [(str(f), json.loads(f.read_bytes().decode("utf-8"))) for f in files]
-    docs.append(("README example", readme_example(Path(schema_path).parent / "README.md")))
+    docs.append(("the guide's example",
+                 guide_example(Path(schema_path).parent / "docs" / "administrator-guide.md")))
     refusals = set()
     for name, doc in docs:
         errors = sorted(validator.iter_errors(doc), key=lambda e: list(e.path))

@@ -39,6 +39,9 @@ build_and_test() {
 step "configuration schema"
 bash tools/check_schema.sh
 
+step "documentation: the results file's fields, both programs' options, the links"
+python3 tools/check_docs.py
+
 step "native: build and test"
 # The results files the end-to-end runs write are kept for the fleet report's schema check.
 kept_results="$(pwd)/build/native/results-kept"
