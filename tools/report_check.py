@@ -120,8 +120,9 @@ def lay_out_fleet(real, fleet, inventory):
     failed = json.loads((Path(real) / "failure" / "results.json").read_text(encoding="utf-8"))
     failed["startTime"], failed["endTime"] = iso(now - 20 * 86400), iso(now - 20 * 86400 + 60)
     failed["hostName"] = "SUCCESS"
-    (fleet / "success-earlier").mkdir()
-    (fleet / "success-earlier" / "results.json").write_text(json.dumps(failed), encoding="utf-8")
+    # The same host under another spelling of its folder: one host, its latest run.
+    (fleet / "SUCCESS").mkdir()
+    (fleet / "SUCCESS" / "earlier.json").write_text(json.dumps(failed), encoding="utf-8")
     (fleet / "broken").mkdir()
     (fleet / "broken" / "truncated.json").write_text(json.dumps(ok)[:80], encoding="utf-8")
     (fleet / "broken" / "notes.json").write_text("collected by hand", encoding="utf-8")
@@ -132,27 +133,43 @@ def lay_out_fleet(real, fleet, inventory):
     print("fleet: %d real results files, %d hosts in the inventory" % (len(hosts), len(hosts) + 4))
 
 
+def host_key(name):
+    """A host name as the report compares it: lower case, without its domain part."""
+    name = name.lower()
+    return name if re.fullmatch(r"[0-9.]+|.*:.*", name) else name.split(".")[0]
+
+
 def expected_counts(fleet, inventory):
-    """The headline as the inputs hold it, worked out here independently of the program."""
+    """The headline as the inputs hold it, worked out here independently of the program. A
+    machine is named by its folder directly under the fleet (or its file's name there); a file
+    whose hostName names another host never counts as succeeded."""
     now = time.time()
     latest = {}
     counts = {k: 0 for k in OUTCOME_LABELS}
     unreadable = 0
+    places = set()
     for f in sorted(Path(fleet).rglob("*.json")):
+        relative = f.relative_to(fleet)
+        place = relative.parts[0] if len(relative.parts) > 1 else f.stem
         try:
             doc = json.loads(f.read_text(encoding="utf-8"))
-            assert doc["formatVersion"] == 1
         except Exception:
+            doc = None
+        if isinstance(doc, dict) and doc.get("program") != "Velkaro":
+            continue  # another file, listed apart
+        places.add(host_key(place))
+        if doc is None or doc.get("formatVersion") != 1:
             unreadable += 1
             continue
-        key = doc["hostName"].lower()
+        key = host_key(place)
+        doc["_mismatch"] = bool(doc.get("hostName")) and host_key(doc["hostName"]) != key
         if key not in latest or doc["startTime"] > latest[key]["startTime"]:
             latest[key] = doc
     for doc in latest.values():
-        counts[classify(doc, now)] += 1
-    names = set(latest) | {f.parent.name.lower() for f in Path(fleet).rglob("*.json")}
-    expected = [h for h in Path(inventory).read_text(encoding="utf-8").split() if h]
-    counts["neverReported"] = sum(1 for h in expected if h.lower() not in names)
+        outcome = classify(doc, now)
+        counts["failed" if outcome == "succeeded" and doc["_mismatch"] else outcome] += 1
+    expected = {host_key(h) for h in Path(inventory).read_text(encoding="utf-8").split() if h}
+    counts["neverReported"] = sum(1 for h in expected if h not in places)
     counts["unreadable"] = unreadable
     counts["stale"] = sum(1 for d in latest.values()
                           if now - utc(d["endTime"] or d["startTime"]) > 30 * 86400)
