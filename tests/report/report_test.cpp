@@ -9,6 +9,7 @@
 
 #include "app/result_format.h"
 #include "report/fleet.h"
+#include "report/output_file.h"
 #include "report/report_output.h"
 #include "report/report_program.h"
 #include "test_util.h"
