@@ -128,9 +128,9 @@ def lay_out_fleet(real, fleet, inventory):
     (fleet / "broken" / "notes.json").write_text("collected by hand", encoding="utf-8")
     (fleet / "broken" / "future.json").write_text(json.dumps({**ok, "formatVersion": 9}), encoding="utf-8")
     (fleet / "broken" / "Velkaro.log").write_text("not a results file", encoding="utf-8")
-    Path(inventory).write_text("\n".join(hosts + ["killed", "old-pc", "never-1", "never-2"]) + "\n",
+    Path(inventory).write_text("\n".join(hosts + ["hostile", "killed", "old-pc", "never-1", "never-2"]) + "\n",
                                encoding="utf-8")
-    print("fleet: %d real results files, %d hosts in the inventory" % (len(hosts), len(hosts) + 4))
+    print("fleet: %d real results files, %d hosts in the inventory" % (len(hosts), len(hosts) + 5))
 
 
 def host_key(name):
@@ -142,7 +142,8 @@ def host_key(name):
 def expected_counts(fleet, inventory):
     """The headline as the inputs hold it, worked out here independently of the program. A
     machine is named by its folder directly under the fleet (or its file's name there); a file
-    whose hostName names another host never counts as succeeded."""
+    whose hostName names another host never counts as succeeded; hosts outside the inventory
+    count nowhere."""
     now = time.time()
     latest = {}
     counts = {k: 0 for k in OUTCOME_LABELS}
@@ -165,10 +166,12 @@ def expected_counts(fleet, inventory):
         doc["_mismatch"] = bool(doc.get("hostName")) and host_key(doc["hostName"]) != key
         if key not in latest or doc["startTime"] > latest[key]["startTime"]:
             latest[key] = doc
+    # Hosts outside the inventory are a list of their own, in no count.
+    expected = {host_key(h) for h in Path(inventory).read_text(encoding="utf-8").split() if h}
+    latest = {key: doc for key, doc in latest.items() if key in expected}
     for doc in latest.values():
         outcome = classify(doc, now)
         counts["failed" if outcome == "succeeded" and doc["_mismatch"] else outcome] += 1
-    expected = {host_key(h) for h in Path(inventory).read_text(encoding="utf-8").split() if h}
     counts["neverReported"] = sum(1 for h in expected if h not in places)
     counts["unreadable"] = unreadable
     counts["stale"] = sum(1 for d in latest.values()
