@@ -516,22 +516,23 @@ Fleet collectFleet(const FleetOptions& options) {
     // counts once, with its latest run. A file that does not speak for its place merges
     // with nothing.
     std::unordered_map<std::string, size_t> byId;
-    std::vector<Machine> machines;
-    machines.reserve(fleet.machines.size());
-    for (Machine& m : fleet.machines) {
-        if (m.machineId.empty() || m.identityMismatch) {
-            machines.push_back(std::move(m));
-            continue;
+    size_t kept = 0;  // compacted in place: no second copy of the machines
+    for (size_t i = 0; i < fleet.machines.size(); ++i) {
+        Machine& m = fleet.machines[i];
+        if (!m.machineId.empty() && !m.identityMismatch) {
+            const auto [it, added] = byId.emplace(m.machineId, kept);
+            if (!added) {
+                ++fleet.olderRuns;
+                keepLatest(fleet.machines[it->second], std::move(m), true);
+                continue;
+            }
         }
-        const auto [it, added] = byId.emplace(m.machineId, machines.size());
-        if (added) {
-            machines.push_back(std::move(m));
-        } else {
-            ++fleet.olderRuns;
-            keepLatest(machines[it->second], std::move(m), true);
-        }
+        if (kept != i)
+            fleet.machines[kept] = std::move(m);
+        ++kept;
     }
-    fleet.machines = std::move(machines);
+    fleet.machines.erase(fleet.machines.begin() + static_cast<std::ptrdiff_t>(kept),
+                         fleet.machines.end());
 
     // The inventory: each host once, whatever its spellings; the hosts outside it apart.
     std::unordered_set<std::string> reported;
@@ -552,19 +553,21 @@ Fleet collectFleet(const FleetOptions& options) {
             expectedOrder.push_back(host);
     }
     if (!options.inventory.empty()) {
-        std::vector<Machine> listed;
-        for (Machine& m : fleet.machines) {
+        size_t listed = 0;
+        for (size_t i = 0; i < fleet.machines.size(); ++i) {
+            Machine& m = fleet.machines[i];
             bool inInventory = expected.count(hostKey(m.host)) != 0;
             for (const std::string& name : m.renamedFrom)
                 inInventory |= expected.count(hostKey(name)) != 0;
-            if (inInventory) {
-                listed.push_back(std::move(m));
-            } else {
+            if (!inInventory) {
                 fleet.notInInventory.push_back(m.host);
                 fleet.outsideInventory.push_back(std::move(m));
+            } else if (listed++ != i) {
+                fleet.machines[listed - 1] = std::move(m);
             }
         }
-        fleet.machines = std::move(listed);
+        fleet.machines.erase(fleet.machines.begin() + static_cast<std::ptrdiff_t>(listed),
+                             fleet.machines.end());
         std::sort(fleet.notInInventory.begin(), fleet.notInInventory.end());
         for (const std::string& host : expectedOrder) {
             const std::string key = hostKey(host);

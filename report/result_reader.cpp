@@ -133,30 +133,45 @@ bool validText(const char* text, size_t size) {
     return true;
 }
 
-// Every text valid UTF-8 (an escape such as "\udfff" passes the parser's check of the bytes)
-// and no member named twice in one object (readers disagree on which one counts).
-bool wellFormed(const Value& root, Unreadable& why, Fault& fault) {
+// True when the text holds an escape of a low surrogate ("\\udc00" to "\\udfff"): the parser
+// checks the bytes and pairs a high surrogate, but lets such an escape through alone.
+bool mayHoldLoneSurrogate(std::string_view bytes) {
+    for (size_t at = bytes.find("\\u"); at != std::string_view::npos;
+         at = bytes.find("\\u", at + 2)) {
+        if (at + 3 < bytes.size() && (bytes[at + 2] | 0x20) == 'd' &&
+            std::string_view("cdefCDEF").find(bytes[at + 3]) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+// No member named twice in one object (readers disagree on which one counts) and, when
+// `checkTexts`, every text valid UTF-8.
+bool wellFormed(const Value& root, bool checkTexts, Unreadable& why, Fault& fault) {
     std::vector<const Value*> pending{&root};
     std::vector<std::string_view> names;
     while (!pending.empty()) {
         const Value& v = *pending.back();
         pending.pop_back();
-        if (v.IsString() && !validText(v.GetString(), v.GetStringLength())) {
+        if (checkTexts && v.IsString() && !validText(v.GetString(), v.GetStringLength())) {
             why = Unreadable::NotUtf8;
             return fault.fail("a text that is not valid UTF-8");
         }
         if (v.IsArray()) {
-            for (const Value& item : v.GetArray())
-                pending.push_back(&item);
+            for (const Value& item : v.GetArray()) {
+                if (checkTexts || item.IsObject() || item.IsArray())
+                    pending.push_back(&item);
+            }
         } else if (v.IsObject()) {
             names.clear();
             for (const auto& m : v.GetObject()) {
                 names.emplace_back(m.name.GetString(), m.name.GetStringLength());
-                if (!validText(m.name.GetString(), m.name.GetStringLength())) {
+                if (checkTexts && !validText(m.name.GetString(), m.name.GetStringLength())) {
                     why = Unreadable::NotUtf8;
                     return fault.fail("a member name that is not valid UTF-8");
                 }
-                pending.push_back(&m.value);
+                if (checkTexts || m.value.IsObject() || m.value.IsArray())
+                    pending.push_back(&m.value);
             }
             std::sort(names.begin(), names.end());
             const auto twice = std::adjacent_find(names.begin(), names.end());
@@ -422,7 +437,8 @@ bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, st
         why = Unreadable::NotResultsFile;
         return fault.fail("not a results file: no \"program\": \"Velkaro\"");
     }
-    return wellFormed(doc, why, fault) && readRun(doc, run, why, fault);
+    return wellFormed(doc, mayHoldLoneSurrogate(bytes), why, fault) &&
+           readRun(doc, run, why, fault);
 }
 
 }  // namespace velkaro::report
