@@ -784,8 +784,8 @@ TEST(FleetReport, UnwritablePageOrBadCommandLineIsExitOne) {
         EXPECT_TRUE(fs::exists(fs::symlink_status(csv))) << csv;
         EXPECT_EQ(testutil::readBytes(kept.wstring()), "old page");
     }
-    EXPECT_EQ(testutil::listFolder(fleet.root().wstring()).size(),
-              refused.size());  // in, kept, link
+    // in, kept.html and (POSIX) link.csv
+    EXPECT_EQ(testutil::listFolder(fleet.root().wstring()).size(), testutil::isPosix() ? 3u : 2u);
     const fs::path good = fleet.root() / "r.html";
     for (std::vector<fs::path> words :
          {std::vector<fs::path>{fleet.root() / "in"},
