@@ -1,5 +1,6 @@
 // The fleet report's reader on any bytes: it never crashes or hangs, a file it accepts gives
-// words in range and well-formed text, and what goes into the page's data block cannot end it.
+// words in range and well-formed text in every field (escapes included), and what goes into the
+// page's data block cannot end it.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,15 +16,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     velkaro::report::RunResult run;
     velkaro::report::Unreadable why{};
     std::string detail;
+    auto wellFormed = [](const std::string& text) {
+        if (velkaro::report::validUtf8(text) != text)
+            fuzzsupport::fail("an accepted text is not UTF-8");
+    };
     if (velkaro::report::parseResultFile(bytes, run, why, detail)) {
+        if (run.products.size() > velkaro::report::kMaxProducts)
+            fuzzsupport::fail("more products than the report takes");
         for (const auto& product : run.products) {
             if (product.outcome >= 5 || product.launch > velkaro::report::kLaunchNone)
                 fuzzsupport::fail("a word out of range");
-            if (velkaro::report::validUtf8(product.name.sapCode) != product.name.sapCode)
-                fuzzsupport::fail("an accepted text is not UTF-8");
+            for (const std::string* text : {&product.name.family, &product.name.sapCode,
+                                            &product.name.version, &product.name.platform})
+                wellFormed(*text);
         }
-        if (velkaro::report::validUtf8(run.hostName) != run.hostName)
-            fuzzsupport::fail("an accepted host name is not UTF-8");
+        for (const std::string* text :
+             {&run.hostName, &run.refusal, &run.stopRequest, &run.machineId, &run.configSha256,
+              &run.programVersion, &run.logPath})
+            wellFormed(*text);
     } else if (detail.empty()) {
         fuzzsupport::fail("a refused file without a reason");
     }

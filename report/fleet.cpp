@@ -1,7 +1,7 @@
 #include "report/fleet.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -9,7 +9,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <rapidjson/document.h>
+
 #include "app/result_format.h"
+#include "report/input_file.h"
 
 namespace velkaro::report {
 
@@ -25,10 +28,6 @@ std::string lower(std::string text) {
     return text;
 }
 
-std::string shortName(const std::string& host) {
-    return host.substr(0, host.find('.'));
-}
-
 // UTF-16 (or UTF-32) units as UTF-8, lone surrogates replaced.
 std::string wideToUtf8(const std::wstring& wide) {
     std::string out;
@@ -41,21 +40,7 @@ std::string wideToUtf8(const std::wstring& wide) {
         } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        appendUtf8(out, c);
     }
     return out;
 }
@@ -64,38 +49,121 @@ bool hasJsonExtension(const fs::path& path) {
     return lower(pathText(path.extension())) == ".json";
 }
 
-// A file found, with the name the collection gives its host (folder or file name).
+void appendEscape(std::string& out, const char* format, unsigned value) {
+    char buffer[12];
+    std::snprintf(buffer, sizeof(buffer), format, value);
+    out += buffer;
+}
+
+// A name of the file system as text that keeps it apart from every other name: bytes that are
+// not UTF-8 (POSIX), lone surrogates (Windows) and control characters as "\xHH" or "\uHHHH", a
+// backslash doubled.
+template <typename String>
+std::string nativeNameText(const String& native) {
+    std::string out;
+    if constexpr (sizeof(native[0]) == 1) {
+        const std::string_view bytes(reinterpret_cast<const char*>(native.data()), native.size());
+        for (size_t i = 0; i < bytes.size();) {
+            const auto c = static_cast<unsigned char>(bytes[i]);
+            size_t n = 1;
+            if (c >= 0x80) {
+                const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+                n = i + length <= bytes.size() &&
+                            validUtf8(bytes.substr(i, length)) == bytes.substr(i, length)
+                        ? length
+                        : 0;
+            }
+            if (n == 0 || c < 0x20 || c == 0x7F) {
+                appendEscape(out, "\\x%02X", c);
+                ++i;
+            } else {
+                out.append(bytes.substr(i, n));
+                if (c == '\\')
+                    out += '\\';
+                i += n;
+            }
+        }
+    } else {
+        for (size_t i = 0; i < native.size(); ++i) {
+            const auto c = static_cast<uint32_t>(native[i]);
+            const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < native.size() &&
+                              static_cast<uint32_t>(native[i + 1]) >= 0xDC00 &&
+                              static_cast<uint32_t>(native[i + 1]) <= 0xDFFF;
+            if (pair) {
+                out += wideToUtf8(std::wstring(native.substr(i, 2)));
+                ++i;
+            } else if ((c >= 0xD800 && c <= 0xDFFF) || c < 0x20 || c == 0x7F) {
+                appendEscape(out, c < 0x80 ? "\\x%02X" : "\\u%04X", c);
+            } else {
+                out += wideToUtf8(std::wstring(native.substr(i, 1)));
+                if (c == '\\')
+                    out += '\\';
+            }
+        }
+    }
+    return out;
+}
+
+std::string nameText(const fs::path& name) {
+    return nativeNameText(name.native());
+}
+
+// A file found, with the name of its place.
 struct Found {
     // The native string, not a path: a path holds each of its components apart, which for
     // 100,000 files costs more than the machines themselves.
     fs::path::string_type path;
-    std::string collectedName;
+    std::string place;
+    bool alone = false;  ///< given alone on the command line: named by its hostName
 };
 
 class Collector {
 public:
-    Collector(std::vector<Found>& files, std::vector<UnreadableFile>& unreadable)
-        : files_(files), unreadable_(unreadable) {}
+    Collector(const FleetOptions& options, std::vector<Found>& files,
+              std::vector<UnreadableFile>& unreadable)
+        : options_(options), files_(files), unreadable_(unreadable) {
+        for (const fs::path& output : options.outputs)
+            outputNames_.insert(output.filename().native());
+    }
 
     void input(const fs::path& path) {
         std::error_code ec;
         const fs::file_status status = fs::status(path, ec);
-        if (ec) {
-            fail(path, ec);
-        } else if (fs::is_directory(status)) {
+        if (!ec && fs::is_directory(status)) {
             folder(path);
-        } else if (fs::is_regular_file(status)) {
-            files_.push_back({path.native(), pathText(path.stem())});
+        } else if (!ec || path.has_filename()) {
+            // Anything else is read as a file: the reader tells a FIFO, device or dangling link.
+            if (!ownOutput(path))
+                files_.push_back({path.native(), nameText(path.stem()), true});
         } else {
-            unreadable_.push_back({pathText(path), Unreadable::CannotRead, "not a file or folder"});
+            fail(path, ec);
         }
     }
 
 private:
     void fail(const fs::path& path, const std::error_code& ec) {
         const bool loop = ec == std::errc::too_many_symbolic_link_levels;
-        unreadable_.push_back({pathText(path), loop ? Unreadable::LinkLoop : Unreadable::CannotRead,
+        unreadable_.push_back({pathText(path), std::string(),
+                               loop ? Unreadable::LinkLoop : Unreadable::CannotRead,
                                loop ? "the link leads back to itself" : ec.message()});
+    }
+
+    bool excluded(const fs::path& path) const {
+        if (options_.exclude.empty())
+            return false;
+        const std::string name = pathText(path.filename());
+        return std::any_of(options_.exclude.begin(), options_.exclude.end(),
+                           [&name](const std::string& p) { return nameMatches(p, name); });
+    }
+
+    // The report's own page, CSV, summary or rerun list, by identity (checked only when the
+    // name matches: most files cost nothing).
+    bool ownOutput(const fs::path& path) const {
+        if (outputNames_.count(path.filename().native()) == 0)
+            return false;
+        std::error_code ec;
+        return std::any_of(options_.outputs.begin(), options_.outputs.end(),
+                           [&](const fs::path& o) { return fs::equivalent(path, o, ec); });
     }
 
     // Walks one tree with its own stack: a deep tree cannot exhaust the program's. Linked
@@ -130,14 +198,12 @@ private:
     // file costs no extra look-up; links are followed.
     void entry(const fs::path& root, const fs::directory_entry& e, std::vector<fs::path>& pending) {
         const fs::path& path = e.path();
-        const bool json = hasJsonExtension(path);
+        if (excluded(path))
+            return;
         std::error_code ec;
-        const bool file = e.is_regular_file(ec);
-        const bool dir = !ec && !file && e.is_directory(ec);
-        if (ec) {
-            // A dangling link is listed only where a results file was meant; a loop always.
-            if (ec == std::errc::too_many_symbolic_link_levels || json)
-                fail(path, ec);
+        const bool dir = e.is_directory(ec);
+        if (ec && ec == std::errc::too_many_symbolic_link_levels) {
+            fail(path, ec);
             return;
         }
         if (dir) {
@@ -149,20 +215,27 @@ private:
                     return;
                 }
                 if (isWithin(here, target)) {
-                    unreadable_.push_back(
-                        {pathText(path), Unreadable::LinkLoop, "a link to a folder that holds it"});
+                    unreadable_.push_back({pathText(path), nameText(placeOf(root, path)),
+                                           Unreadable::LinkLoop,
+                                           "a link to a folder that holds it"});
                     return;
                 }
                 if (!visited_.insert(target).second)
                     return;
             }
             pending.push_back(path);
-        } else if (file && json) {
-            // <root>/<host>.json, or <root>/<host>/.../<file>.json (the playbooks' layout).
-            const fs::path relative = path.lexically_relative(root);
-            const bool nested = relative.has_parent_path() && !relative.parent_path().empty();
-            files_.push_back({path.native(), pathText(nested ? *relative.begin() : path.stem())});
+        } else if (hasJsonExtension(path) && !ownOutput(path)) {
+            // Any *.json that is no folder is read, a dangling link or special file included:
+            // the reader says what it is, so nothing meant as a results file is dropped.
+            files_.push_back({path.native(), nameText(placeOf(root, path)), false});
         }
+    }
+
+    // <root>/<host>.json, or <root>/<host>/.../<file>.json (the playbooks' layout).
+    static fs::path placeOf(const fs::path& root, const fs::path& path) {
+        const fs::path relative = path.lexically_relative(root);
+        const bool nested = relative.has_parent_path() && !relative.parent_path().empty();
+        return nested ? *relative.begin() : path.stem();
     }
 
     static bool isWithin(const fs::path& inner, const fs::path& outer) {
@@ -174,9 +247,11 @@ private:
         return true;
     }
 
+    const FleetOptions& options_;
     std::vector<Found>& files_;
     std::vector<UnreadableFile>& unreadable_;
     std::set<fs::path> visited_;
+    std::set<fs::path::string_type> outputNames_;
 };
 
 // One file's bytes, at most kMaxResultFileBytes + 1 of them: enough to tell a file that is too
@@ -185,27 +260,16 @@ class FileReader {
 public:
     FileReader() : buffer_(new char[kMaxResultFileBytes + 1]) {}
 
-    bool read(const fs::path& path, std::string_view& bytes, std::string& error) {
-        in_.clear();
-        errno = 0;
-        in_.open(path, std::ios::binary);
-        if (!in_) {
-            // The file stream leaves the system's reason in errno.
-            error = errno != 0 ? std::generic_category().message(errno) : "cannot be opened";
-            return false;
-        }
-        in_.read(buffer_.get(), static_cast<std::streamsize>(kMaxResultFileBytes + 1));
-        const bool failed = in_.bad();
-        bytes = std::string_view(buffer_.get(), static_cast<size_t>(in_.gcount()));
-        in_.close();
-        if (failed)
-            error = "reading failed";
-        return !failed;
+    InputFault read(const fs::path& path, std::string_view& bytes, std::string& error) {
+        size_t size = 0;
+        const InputFault fault =
+            readInputFile(path, buffer_.get(), kMaxResultFileBytes + 1, size, error);
+        bytes = std::string_view(buffer_.get(), size);
+        return fault;
     }
 
 private:
     std::unique_ptr<char[]> buffer_;
-    std::ifstream in_;
 };
 
 struct ProductIndex {
@@ -282,16 +346,136 @@ bool readInventory(const fs::path& file, std::vector<std::string>& hosts) {
     return !in.bad();
 }
 
+std::string hostKey(std::string_view host) {
+    std::string key = lower(std::string(host));
+    // An IP address has no domain part: 10.0.0.1 is not 10.
+    const bool address = key.find_first_not_of("0123456789.") == std::string::npos ||
+                         key.find(':') != std::string::npos;
+    if (!address)
+        key.resize(std::min(key.size(), key.find('.')));
+    return key;
+}
+
+bool nameMatches(std::string_view pattern, std::string_view name) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    // Greedy with one step back to the last star: linear enough for names.
+    size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+            ++p;
+            ++n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+namespace {
+
+Machine machineOf(RunResult& run, const Found& found, const std::string& path,
+                  const FleetOptions& options, ProductIndex& products) {
+    Machine machine;
+    machine.outcome = classifyRun(run, options.now);
+    machine.fileHostName = std::move(run.hostName);
+    if (found.alone) {
+        machine.host = machine.fileHostName.empty() ? found.place : machine.fileHostName;
+    } else {
+        machine.host = found.place;
+        // What the file says of itself is evidence: a name that is not its place's is flagged,
+        // and such a run never counts as a success.
+        machine.identityMismatch =
+            !machine.fileHostName.empty() && hostKey(machine.fileHostName) != hostKey(machine.host);
+        if (machine.identityMismatch && machine.outcome == MachineOutcome::Succeeded)
+            machine.outcome = MachineOutcome::Failed;
+    }
+    machine.path = path;
+    machine.start = run.start;
+    machine.end = run.end;
+    machine.hasExitCode = run.hasExitCode;
+    machine.exitCode = run.exitCode;
+    machine.refusal = std::move(run.refusal);
+    machine.stopRequest = std::move(run.stopRequest);
+    machine.machineId = std::move(run.machineId);
+    machine.configSha256 = std::move(run.configSha256);
+    machine.programVersion = std::move(run.programVersion);
+    machine.logPath = std::move(run.logPath);
+    machine.setupTimeout = run.setupTimeout;
+    const int64_t when = run.end != kNoTime ? run.end : run.start;
+    machine.stale = options.staleAfterSeconds >= 0 && when != kNoTime &&
+                    options.now - when > options.staleAfterSeconds;
+    machine.products.reserve(run.products.size());
+    bool onlyIgnoredOrNotFound = !run.products.empty();
+    for (const ProductResult& p : run.products) {
+        machine.products.push_back({products.of(p.name), p.outcome, p.launch, p.hasExitCode,
+                                    p.exitCode, p.leftoverProcesses});
+        const std::string_view word = resultformat::kOutcomeWords[p.outcome];
+        onlyIgnoredOrNotFound &= word == "ignored" || word == "notFound";
+    }
+    machine.nothingDone = machine.outcome == MachineOutcome::Succeeded && !run.anySetupProgram &&
+                          onlyIgnoredOrNotFound;
+    return machine;
+}
+
+// Keeps the later of two runs in `kept`, the other noted as an earlier run.
+void keepLatest(Machine& kept, Machine&& other, bool renamed) {
+    if (later(other, kept))
+        std::swap(kept, other);
+    for (std::string& older : other.olderRuns)
+        kept.olderRuns.push_back(std::move(older));
+    kept.olderRuns.push_back(std::move(other.path));
+    for (std::string& name : other.renamedFrom)
+        kept.renamedFrom.push_back(std::move(name));
+    if (renamed && hostKey(other.host) != hostKey(kept.host))
+        kept.renamedFrom.push_back(std::move(other.host));
+}
+
+bool failing(std::string_view word) {
+    return word == "failed" || word == "killedOrRunning" || word == "stopped" ||
+           word == "refused" || word == "unreadable";
+}
+
+FleetChanges changesSince(const Fleet& fleet,
+                          const std::vector<std::pair<std::string, std::string>>& previous) {
+    FleetChanges changes;
+    changes.present = true;
+    std::unordered_map<std::string, std::string> before;
+    for (const auto& [host, word] : previous)
+        before.emplace(hostKey(host), word);
+    for (const auto& [host, now] : hostOutcomes(fleet)) {
+        const auto it = before.find(hostKey(host));
+        const std::string then = it == before.end() ? std::string() : it->second;
+        if (now != "neverReported" && (then.empty() || then == "neverReported"))
+            changes.newlyReported.push_back(host);
+        else if (then == "succeeded" && failing(now))
+            changes.newlyFailed.push_back(host);
+        else if (failing(then) && now == "succeeded")
+            changes.newlyFixed.push_back(host);
+        else if (failing(then) && failing(now))
+            changes.stillFailing.push_back(host);
+    }
+    return changes;
+}
+
+}  // namespace
+
 Fleet collectFleet(const FleetOptions& options) {
     Fleet fleet;
     std::vector<Found> files;
-    Collector collector(files, fleet.unreadable);
+    Collector collector(options, files, fleet.unreadable);
     for (const fs::path& input : options.inputs)
         collector.input(input);
 
     ProductIndex products{fleet.products, {}};
-    std::unordered_map<std::string, size_t> byHost;  // lower-case host: index in machines
-    std::unordered_set<std::string> reportedNames;   // every name a machine answers to
+    std::unordered_map<std::string, size_t> byHost;  // host key: index in machines
     FileReader reader;
     std::string_view bytes;
     std::string error;
@@ -302,69 +486,186 @@ Fleet collectFleet(const FleetOptions& options) {
         std::string path = pathText(file);
         Unreadable why = Unreadable::CannotRead;
         std::string detail;
-        // A host whose file cannot be read did report: it is listed as unreadable, not missing.
-        if (!options.inventory.empty())
-            reportedNames.insert(lower(found.collectedName));
-        if (!reader.read(file, bytes, error)) {
-            fleet.unreadable.push_back({std::move(path), Unreadable::CannotRead, error});
+        const InputFault fault = reader.read(file, bytes, error);
+        if (fault != InputFault::None) {
+            why = fault == InputFault::NotAFile   ? Unreadable::NotAFile
+                  : fault == InputFault::LinkLoop ? Unreadable::LinkLoop
+                                                  : Unreadable::CannotRead;
+            fleet.unreadable.push_back({std::move(path), found.place, why, validUtf8(error)});
             continue;
         }
         if (!parseResultFile(bytes, run, why, detail)) {
-            fleet.unreadable.push_back({std::move(path), why, std::move(detail)});
+            if (why == Unreadable::NotResultsFile)
+                fleet.others.push_back({std::move(path)});
+            else
+                fleet.unreadable.push_back({std::move(path), found.place, why, std::move(detail)});
             continue;
         }
-        Machine machine;
-        machine.outcome = classifyRun(run, options.now);
-        machine.host = run.hostName.empty() ? found.collectedName : run.hostName;
-        machine.path = std::move(path);
-        machine.start = run.start;
-        machine.end = run.end;
-        machine.hasExitCode = run.hasExitCode;
-        machine.exitCode = run.exitCode;
-        machine.refusal = std::move(run.refusal);
-        machine.stopRequest = std::move(run.stopRequest);
-        const int64_t when = run.end != kNoTime ? run.end : run.start;
-        machine.stale = options.staleAfterSeconds >= 0 && when != kNoTime &&
-                        options.now - when > options.staleAfterSeconds;
-        machine.products.reserve(run.products.size());
-        for (const ProductResult& p : run.products)
-            machine.products.push_back({products.of(p.name), p.outcome, p.launch, p.hasExitCode,
-                                        p.exitCode, p.leftoverProcesses});
-
-        for (const std::string& name : {machine.host, found.collectedName}) {
-            if (options.inventory.empty())
-                break;
-            reportedNames.insert(lower(name));
-            reportedNames.insert(lower(shortName(name)));
-        }
-        const auto [it, added] = byHost.emplace(lower(machine.host), fleet.machines.size());
+        Machine machine = machineOf(run, found, path, options, products);
+        const auto [it, added] = byHost.emplace(hostKey(machine.host), fleet.machines.size());
         if (added) {
             fleet.machines.push_back(std::move(machine));
             continue;
         }
-        // The same host twice: its latest run counts, the others are noted beside it.
-        Machine& kept = fleet.machines[it->second];
+        // The same place twice: its latest run counts, the others are noted beside it.
         ++fleet.olderRuns;
-        if (later(machine, kept)) {
-            machine.olderRuns = std::move(kept.olderRuns);
-            machine.olderRuns.push_back(std::move(kept.path));
-            kept = std::move(machine);
-        } else {
-            kept.olderRuns.push_back(std::move(machine.path));
+        keepLatest(fleet.machines[it->second], std::move(machine), false);
+    }
+
+    // A renamed machine (one machineId under two names, each file agreeing with its place)
+    // counts once, with its latest run. A file that does not speak for its place merges
+    // with nothing.
+    std::unordered_map<std::string, size_t> byId;
+    size_t kept = 0;  // compacted in place: no second copy of the machines
+    for (size_t i = 0; i < fleet.machines.size(); ++i) {
+        Machine& m = fleet.machines[i];
+        if (!m.machineId.empty() && !m.identityMismatch) {
+            const auto [it, added] = byId.emplace(m.machineId, kept);
+            if (!added) {
+                ++fleet.olderRuns;
+                keepLatest(fleet.machines[it->second], std::move(m), true);
+                continue;
+            }
+        }
+        if (kept != i)
+            fleet.machines[kept] = std::move(m);
+        ++kept;
+    }
+    fleet.machines.erase(fleet.machines.begin() + static_cast<std::ptrdiff_t>(kept),
+                         fleet.machines.end());
+
+    // The inventory: each host once, whatever its spellings; the hosts outside it apart.
+    std::unordered_set<std::string> reported;
+    for (const Machine& m : fleet.machines) {
+        reported.insert(hostKey(m.host));
+        for (const std::string& name : m.renamedFrom)
+            reported.insert(hostKey(name));
+    }
+    std::unordered_set<std::string> unreadablePlaces;
+    for (const UnreadableFile& u : fleet.unreadable) {
+        if (!u.host.empty() && reported.count(hostKey(u.host)) == 0)
+            unreadablePlaces.insert(hostKey(u.host));
+    }
+    std::vector<std::string> expectedOrder;  // first spelling of each host, inventory order
+    std::unordered_set<std::string> expected;
+    for (const std::string& host : options.inventory) {
+        if (expected.insert(hostKey(host)).second)
+            expectedOrder.push_back(host);
+    }
+    if (!options.inventory.empty()) {
+        size_t listed = 0;
+        for (size_t i = 0; i < fleet.machines.size(); ++i) {
+            Machine& m = fleet.machines[i];
+            bool inInventory = expected.count(hostKey(m.host)) != 0;
+            for (const std::string& name : m.renamedFrom)
+                inInventory |= expected.count(hostKey(name)) != 0;
+            if (!inInventory) {
+                fleet.notInInventory.push_back(m.host);
+                fleet.outsideInventory.push_back(std::move(m));
+            } else if (listed++ != i) {
+                fleet.machines[listed - 1] = std::move(m);
+            }
+        }
+        fleet.machines.erase(fleet.machines.begin() + static_cast<std::ptrdiff_t>(listed),
+                             fleet.machines.end());
+        std::sort(fleet.notInInventory.begin(), fleet.notInInventory.end());
+        for (const std::string& host : expectedOrder) {
+            const std::string key = hostKey(host);
+            if (reported.count(key) == 0 && unreadablePlaces.count(key) == 0)
+                fleet.neverReported.push_back(host);
         }
     }
     std::sort(fleet.machines.begin(), fleet.machines.end(), [](const Machine& a, const Machine& b) {
         return std::tie(a.outcome, a.host, a.path) < std::tie(b.outcome, b.host, b.path);
     });
-    std::unordered_set<std::string> expected;
-    for (const std::string& host : options.inventory) {
-        const std::string key = lower(host);
-        if (!expected.insert(key).second)
-            continue;
-        if (reportedNames.count(key) == 0 && reportedNames.count(lower(shortName(host))) == 0)
-            fleet.neverReported.push_back(host);
+
+    // What to run again: every expected host that did not succeed (a dry run aside), as the
+    // inventory spells it; without an inventory, every host seen.
+    std::unordered_map<std::string, MachineOutcome> outcomeOf;
+    for (const Machine& m : fleet.machines) {
+        outcomeOf.emplace(hostKey(m.host), m.outcome);
+        for (const std::string& name : m.renamedFrom)
+            outcomeOf.emplace(hostKey(name), m.outcome);
     }
+    auto again = [&outcomeOf](const std::string& host) {
+        const auto it = outcomeOf.find(hostKey(host));
+        return it == outcomeOf.end() ||
+               (it->second != MachineOutcome::Succeeded && it->second != MachineOutcome::DryRun);
+    };
+    if (!options.inventory.empty()) {
+        for (const std::string& host : expectedOrder) {
+            if (again(host))
+                fleet.rerun.push_back(host);
+        }
+    } else {
+        std::set<std::string> hosts;
+        for (const Machine& m : fleet.machines) {
+            if (again(m.host))
+                hosts.insert(m.host);
+        }
+        for (const UnreadableFile& u : fleet.unreadable) {
+            if (!u.host.empty() && again(u.host))
+                hosts.insert(u.host);
+        }
+        fleet.rerun.assign(hosts.begin(), hosts.end());
+    }
+    if (options.hasPrevious)
+        fleet.changes = changesSince(fleet, options.previous);
     return fleet;
+}
+
+std::vector<std::pair<std::string, std::string>> hostOutcomes(const Fleet& fleet) {
+    std::vector<std::pair<std::string, std::string>> hosts;
+    std::unordered_set<std::string> seen;
+    for (const auto* list : {&fleet.machines, &fleet.outsideInventory}) {
+        for (const Machine& m : *list) {
+            if (seen.insert(hostKey(m.host)).second)
+                hosts.push_back({m.host, kMachineOutcomeWords[static_cast<size_t>(m.outcome)]});
+            for (const std::string& name : m.renamedFrom)
+                seen.insert(hostKey(name));
+        }
+    }
+    for (const UnreadableFile& u : fleet.unreadable) {
+        if (!u.host.empty() && seen.insert(hostKey(u.host)).second)
+            hosts.push_back({u.host, "unreadable"});
+    }
+    for (const std::string& host : fleet.neverReported) {
+        if (seen.insert(hostKey(host)).second)
+            hosts.push_back({host, "neverReported"});
+    }
+    std::sort(hosts.begin(), hosts.end());
+    return hosts;
+}
+
+bool readPreviousSummary(const fs::path& file,
+                         std::vector<std::pair<std::string, std::string>>& hosts,
+                         std::string& error) {
+    constexpr size_t kLimit = 256u << 20;
+    std::unique_ptr<char[]> buffer(new char[kLimit + 1]);
+    size_t size = 0;
+    if (readInputFile(file, buffer.get(), kLimit + 1, size, error) != InputFault::None)
+        return false;
+    rapidjson::Document doc;
+    doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(buffer.get(),
+                                                                                      size);
+    if (size > kLimit || doc.HasParseError() || !doc.IsObject()) {
+        error = "not a summary of VelkaroReport";
+        return false;
+    }
+    const auto it = doc.FindMember("hosts");
+    if (it == doc.MemberEnd() || !it->value.IsObject()) {
+        error = "the summary has no hosts (written by an older report?)";
+        return false;
+    }
+    for (const auto& m : it->value.GetObject()) {
+        if (!m.value.IsString()) {
+            error = "a host's outcome is not a word";
+            return false;
+        }
+        hosts.push_back({validUtf8({m.name.GetString(), m.name.GetStringLength()}),
+                         std::string(m.value.GetString(), m.value.GetStringLength())});
+    }
+    return true;
 }
 
 }  // namespace velkaro::report

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "report/result_reader.h"
@@ -39,7 +41,10 @@ struct ProductRun {
 };
 
 struct Machine {
-    std::string host;  ///< the file's hostName, else the name its folder or file gives
+    /// The name of the file's place: the folder directly under a given folder, or the file's
+    /// name without ".json" directly in one; a file given alone is named by its hostName. Not
+    /// UTF-8 or control characters are shown escaped ("\\xFF"), so names never fall together.
+    std::string host;
     std::string path;  ///< its results file, UTF-8
     int64_t start = kNoTime, end = kNoTime;
     bool hasExitCode = false;
@@ -71,6 +76,7 @@ struct FleetChanges {
 
 struct UnreadableFile {
     std::string path;
+    std::string host;  ///< the name of its place, as Machine::host
     Unreadable why = Unreadable::CannotRead;
     std::string detail;
 };
@@ -80,14 +86,19 @@ struct FleetOptions {
     std::vector<std::string> inventory;         ///< expected host names; empty: none given
     int64_t staleAfterSeconds = -1;             ///< -1: nothing is stale
     int64_t now = 0;                            ///< seconds since 1970
+    std::vector<std::string> exclude;  ///< names (of files or folders) left out: * and ? match
+    std::vector<std::filesystem::path> outputs;  ///< the report's own outputs: never read
+    bool hasPrevious = false;                    ///< `previous` holds an earlier summary's hosts
+    std::vector<std::pair<std::string, std::string>> previous;  ///< host, outcome word
 };
 
 struct Fleet {
     std::vector<ProductName> products;
     std::vector<Machine> machines;  ///< failing first, then by host name
     std::vector<UnreadableFile> unreadable;
-    std::vector<std::string> neverReported;  ///< inventory hosts without a results file
+    std::vector<std::string> neverReported;   ///< inventory hosts without a results file
     std::vector<std::string> notInInventory;  ///< reported, but the inventory does not list them
+    std::vector<Machine> outsideInventory;    ///< their machines, counted in no headline
     std::vector<OtherFile> others;
     std::vector<std::string> rerun;  ///< hosts to run again, as the inventory spells them
     FleetChanges changes;
@@ -96,6 +107,23 @@ struct Fleet {
 
 /// Reads every results file the inputs hold. Never fails: what cannot be read is listed.
 Fleet collectFleet(const FleetOptions& options);
+
+/// Every host and its outcome word as of this fleet (a machine's outcome, "unreadable" for a
+/// place whose files could not be read, "neverReported"), the machines outside the inventory
+/// included; sorted by host.
+std::vector<std::pair<std::string, std::string>> hostOutcomes(const Fleet& fleet);
+
+/// Reads the hosts of an earlier report's summary (its "hosts" member). False with `error`.
+bool readPreviousSummary(const std::filesystem::path& file,
+                         std::vector<std::pair<std::string, std::string>>& hosts,
+                         std::string& error);
+
+/// A host name as compared: lower case, without its domain part (an IP address stays whole).
+std::string hostKey(std::string_view host);
+
+/// True when `name` matches `pattern`: "*" any run of characters, "?" one; ASCII letters match
+/// in either case.
+bool nameMatches(std::string_view pattern, std::string_view name);
 
 /// The outcome of one run as of `now`.
 MachineOutcome classifyRun(const RunResult& run, int64_t now);

@@ -29,7 +29,8 @@ struct Counts {
     size_t byOutcome[kOutcomeCount] = {};
     std::map<std::string, size_t> refusedBy;
     std::map<std::string, size_t> unreadableBy;
-    size_t stale = 0;
+    std::map<std::string, size_t> programVersions, configurations;
+    size_t stale = 0, identityMismatch = 0;
     int64_t firstStart = kNoTime, lastEnd = kNoTime;
 
     explicit Counts(const Fleet& fleet) {
@@ -38,6 +39,9 @@ struct Counts {
             if (m.outcome == MachineOutcome::Refused)
                 ++refusedBy[m.refusal];
             stale += m.stale;
+            identityMismatch += m.identityMismatch;
+            ++programVersions[m.programVersion];
+            ++configurations[m.configSha256];
             if (m.start != kNoTime && (firstStart == kNoTime || m.start < firstStart))
                 firstStart = m.start;
             const int64_t end = m.end != kNoTime ? m.end : m.start;
@@ -52,6 +56,14 @@ struct Counts {
 template <typename Writer>
 void text(Writer& w, const std::string& value) {
     w.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+}
+
+template <typename Writer>
+void textList(Writer& w, const std::vector<std::string>& values) {
+    w.StartArray();
+    for (const std::string& value : values)
+        text(w, value);
+    w.EndArray();
 }
 
 template <typename Writer>
@@ -100,6 +112,90 @@ void summaryMembers(Writer& w, const Fleet& fleet, const FleetOptions& options) 
     timeOrNull(w, counts.lastEnd);
     w.Key("allSucceeded");
     w.Bool(everyMachineSucceeded(fleet));
+    w.Key("identityMismatch");
+    w.Uint64(counts.identityMismatch);
+    w.Key("notInInventory");
+    w.Uint64(fleet.notInInventory.size());
+    w.Key("others");
+    w.Uint64(fleet.others.size());
+    // Keyed by the text the files give; "" for files that name none.
+    countMap(w, "programVersions", counts.programVersions);
+    countMap(w, "configurations", counts.configurations);
+}
+
+// What only the summary holds (the page shows the same from its own data): the lists by name,
+// every host's outcome and the changes since an earlier summary.
+template <typename Writer>
+void summaryLists(Writer& w, const Fleet& fleet) {
+    w.Key("unreadableFiles");
+    w.StartArray();
+    for (const UnreadableFile& u : fleet.unreadable) {
+        w.StartObject();
+        w.Key("path");
+        text(w, u.path);
+        w.Key("host");
+        if (u.host.empty())
+            w.Null();
+        else
+            text(w, u.host);
+        w.Key("reason");
+        w.String(kUnreadableWords[static_cast<size_t>(u.why)]);
+        w.Key("detail");
+        text(w, validUtf8(u.detail));
+        w.EndObject();
+    }
+    w.EndArray();
+    w.Key("otherFiles");
+    w.StartArray();
+    for (const OtherFile& o : fleet.others)
+        text(w, o.path);
+    w.EndArray();
+    w.Key("notInInventoryHosts");
+    textList(w, fleet.notInInventory);
+    w.Key("neverReportedHosts");
+    textList(w, fleet.neverReported);
+    w.Key("rerun");
+    textList(w, fleet.rerun);
+    w.Key("renamed");
+    w.StartObject();
+    for (const auto* list : {&fleet.machines, &fleet.outsideInventory}) {
+        for (const Machine& m : *list) {
+            if (m.renamedFrom.empty())
+                continue;
+            text(w, m.host);
+            textList(w, m.renamedFrom);
+        }
+    }
+    w.EndObject();
+    w.Key("hosts");
+    w.StartObject();
+    for (const auto& [host, word] : hostOutcomes(fleet)) {
+        text(w, host);
+        text(w, word);
+    }
+    w.EndObject();
+    if (fleet.changes.present) {
+        const FleetChanges& c = fleet.changes;
+        const std::pair<const char*, const std::vector<std::string>*> lists[] = {
+            {"newlyFailed", &c.newlyFailed},
+            {"newlyFixed", &c.newlyFixed},
+            {"stillFailing", &c.stillFailing},
+            {"newlyReported", &c.newlyReported}};
+        w.Key("changes");
+        w.StartObject();
+        for (const auto& [name, hosts] : lists) {
+            w.Key(name);
+            textList(w, *hosts);
+        }
+        w.Key("counts");
+        w.StartObject();
+        for (const auto& [name, hosts] : lists) {
+            w.Key(name);
+            w.Uint64(hosts->size());
+        }
+        w.EndObject();
+        w.EndObject();
+    }
 }
 
 // Per product: its outcome counts, and what its failures answered, most common first.
@@ -284,12 +380,24 @@ void machineData(Writer& w, const Fleet& fleet, const TextIndex& versions, const
     w.EndArray();
 }
 
-void csvField(std::string& out, const std::string& value, bool isText = true) {
-    std::string v = value;
-    // A spreadsheet would run a text that starts like a formula: it is quoted as text.
-    if (isText && !v.empty() && std::string("=+-@\t\r").find(v[0]) != std::string::npos)
-        v.insert(v.begin(), '\'');
-    if (v.find_first_of(",\"\r\n") != std::string::npos) {
+constexpr std::string_view kFormulaStarts = "=+-@\t\r";
+constexpr std::string_view kCellBreaks = ",;\t\r\n";
+
+// A text as a CSV cell that no spreadsheet takes for a formula, whichever of comma, semicolon
+// or tab it splits on: a formula character that starts the text, or starts a part after one of
+// those separators, gets a "'" before it. Line breaks become spaces, so a text never splits a
+// row, and a cell with a separator or quote is quoted.
+void csvField(std::string& out, std::string_view value, bool isText = true) {
+    std::string v;
+    v.reserve(value.size());
+    bool partStart = true;
+    for (char c : value) {
+        if (isText && partStart && kFormulaStarts.find(c) != std::string_view::npos)
+            v += '\'';
+        partStart = kCellBreaks.find(c) != std::string_view::npos;
+        v += c == '\r' || c == '\n' ? ' ' : c;
+    }
+    if (v.find_first_of(",;\t\"") != std::string::npos) {
         std::string quoted = "\"";
         for (char c : v) {
             quoted += c;
@@ -315,6 +423,7 @@ std::string summaryDocument(const Fleet& fleet, const FleetOptions& options) {
     w.SetIndent(' ', 2);
     w.StartObject();
     summaryMembers(w, fleet, options);
+    summaryLists(w, fleet);
     w.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
 }
@@ -443,10 +552,26 @@ void writeReportPage(const Fleet& fleet, const FleetOptions& options, std::ostre
               static_cast<std::streamsize>(page.size() - at - kMarker.size()));
 }
 
+std::string rerunDocument(const Fleet& fleet) {
+    std::string out;
+    for (const std::string& host : fleet.rerun) {
+        // A name with a line break would run another host: written escaped, it matches none.
+        for (char c : host) {
+            if (c == '\r' || c == '\n')
+                out += c == '\r' ? "\\r" : "\\n";
+            else
+                out += c;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
 std::string csvDocument(const Fleet& fleet) {
     std::string out =
         "host,outcome,refusal,stopRequest,exitCode,startTime,endTime,stale,family,SapCode,"
-        "Version,Platform,productOutcome,productExitCode,launchResult,resultsFile\r\n";
+        "Version,Platform,productOutcome,productExitCode,launchResult,resultsFile,"
+        "identityMismatch,fileHostName,programVersion,configSha256,notInInventory,reason\r\n";
     auto machineFields = [&out](const Machine& m) {
         csvField(out, m.host);
         out += ',';
@@ -459,32 +584,54 @@ std::string csvDocument(const Fleet& fleet) {
                formatUtcTime(m.start) + ',' + formatUtcTime(m.end) + ',' +
                (m.stale ? "yes" : "no") + ',';
     };
-    for (const Machine& m : fleet.machines) {
-        if (m.products.empty()) {
-            machineFields(m);
-            out += ",,,,,,,";
-            csvField(out, m.path);
-            out += "\r\n";
-        }
-        for (const ProductRun& p : m.products) {
-            machineFields(m);
-            const ProductName& name = fleet.products[p.product];
-            for (const std::string* part :
-                 {&name.family, &name.sapCode, &name.version, &name.platform}) {
-                csvField(out, *part);
-                out += ',';
+    auto machineEnd = [&out](const Machine& m, bool outside) {
+        csvField(out, m.path);
+        out += m.identityMismatch ? ",yes," : ",no,";
+        csvField(out, m.fileHostName);
+        out += ',';
+        csvField(out, m.programVersion);
+        out += ',';
+        csvField(out, m.configSha256);
+        out += outside ? ",yes," : ",no,";
+        out += "\r\n";
+    };
+    for (const auto* list : {&fleet.machines, &fleet.outsideInventory}) {
+        const bool outside = list == &fleet.outsideInventory;
+        for (const Machine& m : *list) {
+            if (m.products.empty()) {
+                machineFields(m);
+                out += ",,,,,,,";
+                machineEnd(m, outside);
             }
-            out += field::kOutcomeWords[p.outcome];
-            out += ',' + (p.hasExitCode ? std::to_string(p.exitCode) : std::string()) + ',';
-            out += launchWord(p.launch);
-            out += ',';
-            csvField(out, m.path);
-            out += "\r\n";
+            for (const ProductRun& p : m.products) {
+                machineFields(m);
+                const ProductName& name = fleet.products[p.product];
+                for (const std::string* part :
+                     {&name.family, &name.sapCode, &name.version, &name.platform}) {
+                    csvField(out, *part);
+                    out += ',';
+                }
+                out += field::kOutcomeWords[p.outcome];
+                out += ',' + (p.hasExitCode ? std::to_string(p.exitCode) : std::string()) + ',';
+                out += launchWord(p.launch);
+                out += ',';
+                machineEnd(m, outside);
+            }
         }
+    }
+    // Every file that could not be read has its row, with its place's name where it has one.
+    for (const UnreadableFile& u : fleet.unreadable) {
+        csvField(out, u.host);
+        out += ",unreadable,,,,,,,,,,,,,,";
+        csvField(out, u.path);
+        out += ",,,,,,";
+        csvField(out, std::string(kUnreadableWords[static_cast<size_t>(u.why)]) + ": " +
+                          validUtf8(u.detail));
+        out += "\r\n";
     }
     for (const std::string& host : fleet.neverReported) {
         csvField(out, host);
-        out += ",neverReported,,,,,,,,,,,,,,\r\n";
+        out += ",neverReported,,,,,,,,,,,,,,,,,,,,\r\n";
     }
     return out;
 }

@@ -19,6 +19,9 @@ void writeReportPage(const Fleet& fleet, const FleetOptions& options, std::ostre
 /// reported, gets one row).
 std::string csvDocument(const Fleet& fleet);
 
+/// The hosts to run again, one a line.
+std::string rerunDocument(const Fleet& fleet);
+
 /// True when every machine succeeded, every expected one reported and every file was read.
 bool everyMachineSucceeded(const Fleet& fleet);
 

@@ -1,13 +1,14 @@
 #include "report/report_program.h"
 
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "report/fleet.h"
+#include "report/output_file.h"
 #include "report/report_output.h"
+#include "report/result_reader.h"
 
 namespace velkaro::report {
 
@@ -18,6 +19,7 @@ namespace fs = std::filesystem;
 const char kUsage[] =
     "Usage: VelkaroReport --out=<report.html> [--inventory=<file of expected host names>]\n"
     "                     [--staleAfter=<days>] [--csv=<file>] [--summary=<file>]\n"
+    "                     [--rerun=<file>] [--previous=<summary.json>] [--exclude=<pattern>]...\n"
     "                     <folder or file>...\n"
     "  --out=<report.html>   the page to write (one self-contained HTML file)\n"
     "  --inventory=<file>    expected host names, one a line: hosts without a results file\n"
@@ -25,11 +27,17 @@ const char kUsage[] =
     "  --staleAfter=<days>   flags runs that ended more than this many days ago\n"
     "  --csv=<file>          also writes one row per machine and product\n"
     "  --summary=<file>      also writes the headline counts as JSON\n"
-    "Folders are searched recursively for *.json files. Exit code: 0 every expected machine\n"
-    "succeeded, 2 some did not, 1 the report could not be written.\n";
+    "  --rerun=<file>        also writes the hosts to run again, one a line\n"
+    "  --previous=<summary.json>  an earlier report's summary: what changed since\n"
+    "  --exclude=<pattern>   leaves out files and folders whose name matches (* and ?;\n"
+    "                        repeatable)\n"
+    "Folders are searched recursively for *.json files; a machine is named by the folder\n"
+    "directly under a given folder, or by its file's name directly in one. Exit code: 0 every\n"
+    "expected machine succeeded, 2 some did not, 1 the report could not be written.\n";
 
 struct Options {
-    fs::path out, inventory, csv, summary;
+    fs::path out, inventory, csv, summary, rerun, previous;
+    std::vector<std::string> exclude;
     std::optional<int64_t> staleAfterDays;
     std::vector<fs::path> inputs;
 };
@@ -70,6 +78,12 @@ bool parseOptions(const std::vector<fs::path>& words, Options& options, bool& he
             options.csv = *value;
         } else if ((value = optionValue(word, "summary"))) {
             options.summary = *value;
+        } else if ((value = optionValue(word, "rerun"))) {
+            options.rerun = *value;
+        } else if ((value = optionValue(word, "previous"))) {
+            options.previous = *value;
+        } else if ((value = optionValue(word, "exclude"))) {
+            options.exclude.push_back(pathText(*value));
         } else if ((value = optionValue(word, "staleAfter"))) {
             int64_t days = 0;
             if (!parseDays(pathText(*value), days)) {
@@ -99,21 +113,17 @@ bool parseOptions(const std::vector<fs::path>& words, Options& options, bool& he
     return true;
 }
 
-// Writes the whole text or nothing: a file left half written is removed.
+// Writes the whole text or nothing: on failure the target is left as it was.
 bool writeWhole(const fs::path& path, const std::function<void(std::ostream&)>& write,
                 std::ostream& err) {
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        if (file) {
-            write(file);
-            file.close();
-            if (file)
-                return true;
-        }
+    OutputFile file;
+    std::string error;
+    if (file.open(path, error)) {
+        write(file.stream());
+        if (file.commit(error))
+            return true;
     }
-    err << "Cannot write " << pathText(path) << ".\n";
-    std::error_code ec;
-    fs::remove(path, ec);
+    err << "Cannot write " << pathText(path) << ": " << validUtf8(error) << ".\n";
     return false;
 }
 
@@ -145,6 +155,28 @@ int runReport(const std::vector<fs::path>& words, std::ostream& out, std::ostrea
         return kReportNotWritten;
     }
 
+    if (!options.previous.empty()) {
+        std::string why;
+        if (!readPreviousSummary(options.previous, fleetOptions.previous, why)) {
+            err << "Cannot read the previous summary " << pathText(options.previous) << ": "
+                << validUtf8(why) << ".\n";
+            return kReportNotWritten;
+        }
+        fleetOptions.hasPrevious = true;
+    }
+    fleetOptions.exclude = options.exclude;
+    // Refused before the work, not after: a device, FIFO, folder or link is never written.
+    for (const fs::path* output : {&options.out, &options.csv, &options.summary, &options.rerun}) {
+        if (output->empty())
+            continue;
+        fleetOptions.outputs.push_back(*output);
+        const std::string refusal = outputRefusal(*output);
+        if (!refusal.empty()) {
+            err << "Cannot write " << pathText(*output) << ": " << refusal << ".\n";
+            return kReportNotWritten;
+        }
+    }
+
     const Fleet fleet = collectFleet(fleetOptions);
     auto text = [](std::string value) {
         return [value = std::move(value)](std::ostream& file) {
@@ -156,7 +188,8 @@ int runReport(const std::vector<fs::path>& words, std::ostream& out, std::ostrea
             err) ||
         (!options.csv.empty() && !writeWhole(options.csv, text(csvDocument(fleet)), err)) ||
         (!options.summary.empty() &&
-         !writeWhole(options.summary, text(summaryDocument(fleet, fleetOptions)), err)))
+         !writeWhole(options.summary, text(summaryDocument(fleet, fleetOptions)), err)) ||
+        (!options.rerun.empty() && !writeWhole(options.rerun, text(rerunDocument(fleet)), err)))
         return kReportNotWritten;
 
     size_t succeeded = 0;

@@ -3,6 +3,7 @@
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/result_format.h"
@@ -68,7 +69,12 @@ bool optionalTime(const Value& object, const char* name, int64_t& out, Fault& fa
     return true;
 }
 
-bool readProduct(const Value& v, size_t index, ProductResult& product, Fault& fault) {
+// A running file lists every product from the start; one not handled yet counts as not
+// attempted (so far).
+constexpr uint8_t kNotAttempted = 4;
+static_assert(std::string_view(field::kOutcomeWords[kNotAttempted]) == "notAttempted");
+
+bool readProduct(const Value& v, size_t index, bool running, ProductResult& product, Fault& fault) {
     const std::string where = "products[" + std::to_string(index) + "]";
     if (!v.IsObject())
         return fault.fail(where + " is not an object");
@@ -82,9 +88,12 @@ bool readProduct(const Value& v, size_t index, ProductResult& product, Fault& fa
     const int o = outcome == nullptr ? -1
                                      : wordIndex(*outcome, field::kOutcomeWords.data(),
                                                  field::kOutcomeWords.size());
-    if (o < 0)
+    const bool pending = o < 0 && running && outcome->IsString() &&
+                         std::string_view(outcome->GetString(), outcome->GetStringLength()) ==
+                             field::kOutcomePending;
+    if (o < 0 && !pending)
         return fault.fail(where + ": no known outcome");
-    product.outcome = static_cast<uint8_t>(o);
+    product.outcome = pending ? kNotAttempted : static_cast<uint8_t>(o);
     const Value* code = member(v, field::kExitCode);
     if (code != nullptr && !code->IsNull()) {
         if (!code->IsInt())
@@ -100,13 +109,83 @@ bool readProduct(const Value& v, size_t index, ProductResult& product, Fault& fa
             return fault.fail(where + ": launchResult is not a text");
         product.launch = l < 0 ? kLaunchUnknown : static_cast<uint8_t>(l);
     }
+    const Value* leftover = member(v, field::kLeftoverProcesses);
+    if (leftover != nullptr && !leftover->IsNull()) {
+        if (!leftover->IsUint())
+            return fault.fail(where + ": leftoverProcesses is not a count");
+        product.leftoverProcesses = leftover->GetUint();
+    }
+    return true;
+}
+
+bool isProgram(const Value& root) {
+    const Value* program = root.IsObject() ? member(root, field::kProgram) : nullptr;
+    return program != nullptr && program->IsString() &&
+           std::string_view(program->GetString(), program->GetStringLength()) == "Velkaro";
+}
+
+bool validText(const char* text, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80)
+            return validUtf8(std::string_view(text + i, size - i)) ==
+                   std::string_view(text + i, size - i);
+    }
+    return true;
+}
+
+// True when the text holds an escape of a low surrogate ("\\udc00" to "\\udfff"): the parser
+// checks the bytes and pairs a high surrogate, but lets such an escape through alone.
+bool mayHoldLoneSurrogate(std::string_view bytes) {
+    for (size_t at = bytes.find("\\u"); at != std::string_view::npos;
+         at = bytes.find("\\u", at + 2)) {
+        if (at + 3 < bytes.size() && (bytes[at + 2] | 0x20) == 'd' &&
+            std::string_view("cdefCDEF").find(bytes[at + 3]) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+// No member named twice in one object (readers disagree on which one counts) and, when
+// `checkTexts`, every text valid UTF-8.
+bool wellFormed(const Value& root, bool checkTexts, Unreadable& why, Fault& fault) {
+    std::vector<const Value*> pending{&root};
+    std::vector<std::string_view> names;
+    while (!pending.empty()) {
+        const Value& v = *pending.back();
+        pending.pop_back();
+        if (checkTexts && v.IsString() && !validText(v.GetString(), v.GetStringLength())) {
+            why = Unreadable::NotUtf8;
+            return fault.fail("a text that is not valid UTF-8");
+        }
+        if (v.IsArray()) {
+            for (const Value& item : v.GetArray()) {
+                if (checkTexts || item.IsObject() || item.IsArray())
+                    pending.push_back(&item);
+            }
+        } else if (v.IsObject()) {
+            names.clear();
+            for (const auto& m : v.GetObject()) {
+                names.emplace_back(m.name.GetString(), m.name.GetStringLength());
+                if (checkTexts && !validText(m.name.GetString(), m.name.GetStringLength())) {
+                    why = Unreadable::NotUtf8;
+                    return fault.fail("a member name that is not valid UTF-8");
+                }
+                if (checkTexts || m.value.IsObject() || m.value.IsArray())
+                    pending.push_back(&m.value);
+            }
+            std::sort(names.begin(), names.end());
+            const auto twice = std::adjacent_find(names.begin(), names.end());
+            if (twice != names.end()) {
+                why = Unreadable::WrongStructure;
+                return fault.fail("the member \"" + validUtf8(*twice) + "\" is given twice");
+            }
+        }
+    }
     return true;
 }
 
 bool readRun(const Value& root, RunResult& run, Unreadable& why, Fault& fault) {
     why = Unreadable::WrongStructure;
-    if (!root.IsObject())
-        return fault.fail("the document is not an object");
     const Value* version = member(root, field::kFormatVersion);
     if (version == nullptr)
         return fault.fail("no formatVersion");
@@ -114,9 +193,11 @@ bool readRun(const Value& root, RunResult& run, Unreadable& why, Fault& fault) {
         why = Unreadable::WrongFormatVersion;
         return fault.fail("formatVersion is not " + std::to_string(field::kVersion));
     }
-    std::string program;
-    if (!optionalText(root, field::kProgram, program) || (!program.empty() && program != "Velkaro"))
-        return fault.fail("written by another program");
+    if (!optionalText(root, field::kMachineId, run.machineId) ||
+        !optionalText(root, field::kConfigSha256, run.configSha256) ||
+        !optionalText(root, field::kProgramVersion, run.programVersion) ||
+        !optionalText(root, field::kLogPath, run.logPath))
+        return fault.fail("machineId, configSha256, programVersion or logPath is not a text");
     if (!optionalText(root, field::kHostName, run.hostName) ||
         !optionalText(root, field::kRefusal, run.refusal) ||
         !optionalText(root, field::kStopRequest, run.stopRequest))
@@ -148,23 +229,55 @@ bool readRun(const Value& root, RunResult& run, Unreadable& why, Fault& fault) {
         run.setupTimeout = timeout->GetDouble() > 1e12 ? int64_t(1e12)
                                                        : static_cast<int64_t>(timeout->GetDouble());
     }
+    const Value* setups = member(root, field::kSetupPrograms);
+    if (setups != nullptr && setups->IsObject()) {
+        for (const auto& m : setups->GetObject())
+            run.anySetupProgram |= m.value.IsString() && m.value.GetStringLength() != 0;
+    }
     const Value* products = member(root, field::kProducts);
     if (products == nullptr || !products->IsArray())
         return fault.fail("products is not a list");
+    if (products->Size() > kMaxProducts) {
+        why = Unreadable::TooManyProducts;
+        return fault.fail(std::to_string(products->Size()) + " products, more than " +
+                          std::to_string(kMaxProducts));
+    }
     run.products.resize(products->Size());
     for (rapidjson::SizeType i = 0; i < products->Size(); ++i) {
-        if (!readProduct((*products)[i], i, run.products[i], fault))
+        if (!readProduct((*products)[i], i, run.running, run.products[i], fault))
             return false;
     }
     return true;
 }
 
-bool isUtf8Start(std::string_view bytes) {
-    // A byte-order mark of UTF-16 or UTF-32, or a NUL byte: re-encoded by some collector.
-    if (bytes.size() >= 2 &&
-        ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+// UTF-16 after its byte-order mark (as Windows PowerShell 5.1 writes a file) as UTF-8; false
+// for an odd length or a lone surrogate.
+bool utf16ToUtf8(std::string_view bytes, bool bigEndian, std::string& out) {
+    if (bytes.size() % 2 != 0)
         return false;
-    return bytes.find('\0') == std::string_view::npos;
+    out.clear();
+    out.reserve(bytes.size());
+    auto unit = [&](size_t i) {
+        const auto a = static_cast<unsigned char>(bytes[i]),
+                   b = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? uint32_t(a) << 8 | b : uint32_t(b) << 8 | a;
+    };
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xDC00 && c <= 0xDFFF)
+            return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 3 >= bytes.size())
+                return false;
+            const uint32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF)
+                return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        appendUtf8(out, c);
+    }
+    return true;
 }
 
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -177,6 +290,24 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
 }
 
 }  // namespace
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
 
 bool parseUtcTime(std::string_view text, int64_t& seconds) {
     // YYYY-MM-DDTHH:MM:SSZ
@@ -265,27 +396,49 @@ bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, st
         detail = "larger than " + std::to_string(kMaxResultFileBytes >> 20) + " MiB";
         return false;
     }
-    if (!isUtf8Start(bytes)) {
+    // A byte-order mark, as some editors, collectors and Windows PowerShell add, is no fault.
+    std::string decoded;
+    if (bytes.size() >= 2 &&
+        (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
+        if (bytes.size() >= 4 && bytes.substr(0, 4) == std::string_view("\xFF\xFE\0\0", 4)) {
+            why = Unreadable::NotUtf8;
+            detail = "UTF-32, not UTF-8 or UTF-16";
+            return false;
+        }
+        if (!utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE', decoded)) {
+            why = Unreadable::NotUtf8;
+            detail = "not valid UTF-16";
+            return false;
+        }
+        bytes = decoded;
+    } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        bytes.remove_prefix(3);
+    }
+    if (bytes.find('\0') != std::string_view::npos) {
         why = Unreadable::NotUtf8;
-        detail = "UTF-16 or binary, not UTF-8";
+        detail = "UTF-16 without a byte-order mark, or binary";
         return false;
     }
-    // A UTF-8 byte-order mark, as some editors and collectors add, is no fault.
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        bytes.remove_prefix(3);
     rapidjson::Document doc;
     doc.Parse<kParseFlags>(bytes.data(), bytes.size());
     if (doc.HasParseError()) {
         const rapidjson::ParseErrorCode code = doc.GetParseError();
         const size_t at = doc.GetErrorOffset();
-        why = code == rapidjson::kParseErrorStringInvalidEncoding ? Unreadable::NotUtf8
-              : at >= bytes.size()                                ? Unreadable::Truncated
-                                                                  : Unreadable::NotJson;
+        why = code == rapidjson::kParseErrorStringInvalidEncoding ||
+                      code == rapidjson::kParseErrorStringUnicodeSurrogateInvalid
+                  ? Unreadable::NotUtf8
+              : at >= bytes.size() ? Unreadable::Truncated
+                                   : Unreadable::NotJson;
         detail = std::string(rapidjson::GetParseError_En(code)) + " at byte " + std::to_string(at);
         return false;
     }
     Fault fault{detail};
-    return readRun(doc, run, why, fault);
+    if (!isProgram(doc)) {
+        why = Unreadable::NotResultsFile;
+        return fault.fail("not a results file: no \"program\": \"Velkaro\"");
+    }
+    return wellFormed(doc, mayHoldLoneSurrogate(bytes), why, fault) &&
+           readRun(doc, run, why, fault);
 }
 
 }  // namespace velkaro::report

@@ -14,6 +14,10 @@ namespace velkaro::report {
 /// stays bounded whatever lies in the folder.
 inline constexpr size_t kMaxResultFileBytes = 16u << 20;
 
+/// Files listing more products than this are not read: no real configuration comes near it, and
+/// the page's products table stays usable whatever one file claims.
+inline constexpr size_t kMaxProducts = 5000;
+
 /// A time that the file does not give.
 inline constexpr int64_t kNoTime = INT64_MIN;
 
@@ -48,6 +52,7 @@ struct RunResult {
     std::string machineId;      ///< empty: the file names none
     std::string configSha256;   ///< empty: none was read
     std::string programVersion, logPath;
+    bool anySetupProgram = false;  ///< a family's setup program was found on the machine
     std::vector<ProductResult> products;
 };
 
@@ -61,12 +66,17 @@ enum class Unreadable : uint8_t {
     NotJson,
     WrongFormatVersion,
     WrongStructure,
+    NotAFile,         ///< a FIFO, device, socket or folder where a file was expected
+    TooManyProducts,  ///< more than kMaxProducts
+    NotResultsFile,   ///< JSON, but not written by Velkaro: listed apart, never as unreadable
 };
 inline constexpr const char* kUnreadableWords[] = {
-    "cannotRead", "linkLoop", "tooLarge",           "notUtf8",
-    "truncated",  "notJson",  "wrongFormatVersion", "wrongStructure"};
+    "cannotRead", "linkLoop",        "tooLarge",           "notUtf8",
+    "truncated",  "notJson",         "wrongFormatVersion", "wrongStructure",
+    "notAFile",   "tooManyProducts", "notResultsFile"};
 
-/// Parses `bytes` (a whole file). False: `why` and `detail` say what is wrong.
+/// Parses `bytes` (a whole file: UTF-8, with or without a byte-order mark, or UTF-16 with one).
+/// False: `why` and `detail` say what is wrong. Every text of an accepted file is valid UTF-8.
 bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, std::string& detail);
 
 /// "2026-12-07T14:05:09Z" as seconds since 1970; false for anything else.
@@ -74,6 +84,9 @@ bool parseUtcTime(std::string_view text, int64_t& seconds);
 
 /// Seconds since 1970 as "2026-12-07T14:05:09Z".
 std::string formatUtcTime(int64_t seconds);
+
+/// Appends the code point `c` (at most U+10FFFF, no surrogate) as UTF-8.
+void appendUtf8(std::string& out, uint32_t c);
 
 /// `text` with every byte sequence that is not UTF-8 replaced by U+FFFD.
 std::string validUtf8(std::string_view text);

@@ -72,6 +72,8 @@ std::vector<std::wstring> listFolder(const std::wstring& path);
 bool makeFolder(const std::wstring& path);
 /// Creates a folder and its missing parents; the folders it made, outermost first.
 std::vector<std::wstring> makeFolders(const std::wstring& path);
+/// Creates a FIFO (POSIX); false where the system has none.
+bool makeFifo(const std::wstring& path);
 /// Copies a program, replacing the target, and keeps it executable.
 bool copyProgram(const std::wstring& from, const std::wstring& to);
 

@@ -1,5 +1,6 @@
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -21,6 +22,10 @@ std::wstring fromFsPath(const fs::path& path) {
 
 bool underWine() {
     return false;
+}
+
+bool makeFifo(const std::wstring& path) {
+    return ::mkfifo(fsPath(path).c_str(), 0600) == 0;
 }
 
 unsigned long processId() {

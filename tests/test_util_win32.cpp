@@ -24,6 +24,10 @@ bool underWine() {
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool makeFifo(const std::wstring&) {
+    return false;
+}
+
 unsigned long processId() {
     return ::GetCurrentProcessId();
 }

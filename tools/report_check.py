@@ -130,8 +130,9 @@ def lay_out_fleet(real, fleet, inventory):
     failed = json.loads((Path(real) / "failure" / "results.json").read_text(encoding="utf-8"))
     failed["startTime"], failed["endTime"] = iso(now - 20 * 86400), iso(now - 20 * 86400 + 60)
     failed["hostName"] = "SUCCESS"
-    (fleet / "success-earlier").mkdir()
-    (fleet / "success-earlier" / "results.json").write_text(json.dumps(failed), encoding="utf-8")
+    # The same host under another spelling of its folder: one host, its latest run.
+    (fleet / "SUCCESS").mkdir()
+    (fleet / "SUCCESS" / "earlier.json").write_text(json.dumps(failed), encoding="utf-8")
     (fleet / "broken").mkdir()
     (fleet / "broken" / "truncated.json").write_text(json.dumps(ok)[:80], encoding="utf-8")
     (fleet / "broken" / "notes.json").write_text("collected by hand", encoding="utf-8")
@@ -139,43 +140,62 @@ def lay_out_fleet(real, fleet, inventory):
     (fleet / "broken" / "Velkaro.log").write_text("not a results file", encoding="utf-8")
     # Every host placed is expected: a host not in the inventory is its own case, checked on
     # the page alone.
-    expected = hosts + ["hostile", "slow", "success-earlier", "killed", "old-pc", "never-1", "never-2"]
+    expected = hosts + ["hostile", "slow", "killed", "old-pc", "never-1", "never-2"]
     Path(inventory).write_text("\n".join(expected) + "\n", encoding="utf-8")
     print("fleet: %d real results files, %d hosts in the inventory" % (len(hosts), len(expected)))
 
 
-def short(host):
-    return host.lower().split(".")[0]
+def host_key(name):
+    """A host name as the report compares it: lower case, without its domain part."""
+    name = name.lower()
+    return name if re.fullmatch(r"[0-9.]+|.*:.*", name) else name.split(".")[0]
 
 
-def expected_counts(fleet, inventory, by_place):
+short = host_key
+
+
+def expected_counts(fleet, inventory, by_place=True):
     """The headline as the inputs hold it, worked out here independently of the program. A
-    machine is named by its folder (by_place) or, in builds before that rule, by its hostName."""
+    machine is named by its folder directly under the fleet (or its file's name there); a file
+    whose hostName names another host never counts as succeeded; hosts outside the inventory
+    count nowhere."""
     now = time.time()
     latest = {}
     counts = {k: 0 for k in OUTCOME_LABELS}
     unreadable = 0
+    places = set()
     for f in sorted(Path(fleet).rglob("*.json")):
+        relative = f.relative_to(fleet)
+        place = relative.parts[0] if len(relative.parts) > 1 else f.stem
         try:
             doc = json.loads(f.read_text(encoding="utf-8"))
-            assert doc["formatVersion"] == 1
         except Exception:
+            doc = None
+        if isinstance(doc, dict) and doc.get("program") != "Velkaro":
+            continue  # another file, listed apart
+        places.add(host_key(place))
+        if doc is None or doc.get("formatVersion") != 1:
             unreadable += 1
             continue
-        key = short(f.relative_to(fleet).parts[0]) if by_place else doc["hostName"].lower()
+        key = host_key(place)
+        doc["_mismatch"] = bool(doc.get("hostName")) and host_key(doc["hostName"]) != key
         if key not in latest or doc["startTime"] > latest[key]["startTime"]:
             latest[key] = doc
+    # Hosts outside the inventory are a list of their own, in no count.
+    expected = {host_key(h) for h in Path(inventory).read_text(encoding="utf-8").split() if h}
+    latest = {key: doc for key, doc in latest.items() if key in expected}
     for doc in latest.values():
-        counts[classify(doc, now)] += 1
-    names = set(latest) | {short(f.relative_to(fleet).parts[0]) for f in Path(fleet).rglob("*.json")}
-    expected = [h for h in Path(inventory).read_text(encoding="utf-8").split() if h]
-    counts["neverReported"] = sum(1 for h in expected if short(h) not in names)
+        outcome = classify(doc, now)
+        counts["failed" if outcome == "succeeded" and doc["_mismatch"] else outcome] += 1
+    counts["neverReported"] = sum(1 for h in expected if h not in places)
     counts["unreadable"] = unreadable
     counts["stale"] = sum(1 for d in latest.values()
                           if now - utc(d["endTime"] or d["startTime"]) > 30 * 86400)
-    counts["identityMismatch"] = sum(1 for k, d in latest.items() if by_place and short(d["hostName"]) != k)
-    outcome = {k: classify(d, now) for k, d in latest.items()}
-    rerun = sorted(h for h in expected if outcome.get(short(h), "never") not in ("succeeded", "dryRun"))
+    counts["identityMismatch"] = sum(1 for d in latest.values() if d["_mismatch"])
+    outcome = {k: "failed" if d["_mismatch"] and classify(d, now) == "succeeded" else classify(d, now)
+               for k, d in latest.items()}
+    listed = [h for h in Path(inventory).read_text(encoding="utf-8").split() if h]
+    rerun = sorted(h for h in listed if outcome.get(short(h), "never") not in ("succeeded", "dryRun"))
     return counts, latest, rerun
 
 

@@ -3,11 +3,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "app/result_format.h"
 #include "report/fleet.h"
+#include "report/output_file.h"
 #include "report/report_output.h"
 #include "report/report_program.h"
 #include "test_util.h"
@@ -64,6 +66,87 @@ json running(const std::string& host, int64_t start, json timeout) {
     return doc;
 }
 
+// Splits a CSV document (quoted cells may hold separators and quotes) into rows of cells.
+std::vector<std::vector<std::string>> csvRows(const std::string& csv) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < csv.size(); ++i) {
+        const char c = csv[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < csv.size() && csv[i + 1] == '"')
+                rows.back().back() += csv[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                rows.back().back() += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().emplace_back();
+        } else if (c == '\r' && i + 1 < csv.size() && csv[i + 1] == '\n') {
+            ++i;
+            rows.emplace_back(1);
+        } else {
+            rows.back().back() += c;
+        }
+    }
+    rows.pop_back();  // after the last line break
+    return rows;
+}
+
+// The summary's counts agree with each other, with its lists and with the CSV: every outcome
+// and reason adds up to its total, and every host (each expected one once) has its rows.
+void expectCountsAgree(const json& summary, int exitCode, const std::vector<std::string>& inventory,
+                       const std::string& csv = std::string()) {
+    size_t byOutcome = 0;
+    for (const char* word : kMachineOutcomeWords)
+        byOutcome += summary.value(word, 0u);
+    EXPECT_EQ(byOutcome, summary["machines"]);
+    size_t refused = 0, unreadable = 0;
+    for (const auto& [reason, n] : summary["refusedBy"].items())
+        refused += n.get<size_t>();
+    for (const auto& [reason, n] : summary["unreadableBy"].items())
+        unreadable += n.get<size_t>();
+    EXPECT_EQ(refused, summary["refused"]);
+    EXPECT_EQ(unreadable, summary["unreadable"]);
+    EXPECT_EQ(summary["unreadableFiles"].size(), summary["unreadable"]);
+    EXPECT_EQ(summary["otherFiles"].size(), summary["others"]);
+    EXPECT_EQ(summary["neverReportedHosts"].size(), summary["neverReported"]);
+    EXPECT_EQ(summary["notInInventoryHosts"].size(), summary["notInInventory"]);
+    size_t machineHosts = 0, never = 0;
+    std::map<std::string, int> seen;  // host key: times counted
+    for (const auto& [host, word] : summary["hosts"].items()) {
+        machineHosts += word != "neverReported" && word != "unreadable";
+        never += word == "neverReported";
+        ++seen[hostKey(host)];
+    }
+    for (const auto& [host, older] : summary["renamed"].items()) {
+        for (const auto& name : older)
+            ++seen[hostKey(name.get<std::string>())];
+    }
+    EXPECT_EQ(machineHosts,
+              summary["machines"].get<size_t>() + summary["notInInventory"].get<size_t>());
+    EXPECT_EQ(never, summary["neverReported"]);
+    for (const std::string& host : inventory) {
+        EXPECT_EQ(seen[hostKey(host)], 1) << host;
+    }
+    EXPECT_EQ(summary["allSucceeded"], exitCode == 0);
+    if (csv.empty())
+        return;
+    const auto rows = csvRows(csv);
+    ASSERT_FALSE(rows.empty());
+    std::map<std::string, size_t> rowsOf;
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), rows[0].size()) << row[0];
+        rowsOf[row[1]] += 1;
+        if (row[1] != "outcome" && !(row[1] == "unreadable" && row[0].empty())) {
+            EXPECT_TRUE(summary["hosts"].contains(row[0])) << row[0];
+        }
+    }
+    EXPECT_EQ(rowsOf["unreadable"], summary["unreadable"]);
+    EXPECT_EQ(rowsOf["neverReported"], summary["neverReported"]);
+}
+
 fs::path option(const char* name, const fs::path& value) {
     return fs::path("--" + std::string(name) + "=").native() + value.native();
 }
@@ -79,6 +162,11 @@ public:
         return file;
     }
     fs::path write(const std::string& name, const json& doc) { return write(name, doc.dump(2)); }
+    // A name in the system's bytes, whatever they are.
+    void writeRaw(const std::string& name, const std::string& bytes) {
+        fs::create_directories(root_ / "in");
+        std::ofstream(root_ / "in" / fs::path(name), std::ios::binary) << bytes;
+    }
 
     // Runs the report over "in" (and `extra` words); the summary, or null when none was written.
     json report(std::vector<fs::path> extra, int& exitCode, std::string* page = nullptr) {
@@ -173,8 +261,8 @@ TEST(FleetReport, SummaryCountsEveryKindOfInput) {
         {"running past its time limit", one(running("pc", kNow - kHour, 600)), "/killedOrRunning",
          2},
         {"duplicate host: the latest counts", Setup([&](Scene& f) {
-             f.write("a/results.json", older);
-             f.write("b/results.json", run("pc"));
+             f.write("PC.json", older);
+             f.write("pc/results.json", run("pc"));
              return std::vector<fs::path>{};
          }),
          "/olderRuns", 0},
@@ -193,12 +281,13 @@ TEST(FleetReport, SummaryCountsEveryKindOfInput) {
         {"not JSON", bytes("Velkaro exit code 0"), "/unreadableBy/notJson", 2},
         {"truncated", bytes(run("pc").dump().substr(0, 100)), "/unreadableBy/truncated", 2},
         {"empty", bytes(""), "/unreadableBy/truncated", 2},
-        {"UTF-16", bytes(std::string("\xFF\xFE{\0}\0", 6)), "/unreadableBy/notUtf8", 2},
+        {"UTF-16 without a byte-order mark", bytes(std::string("{\0}\0", 4)),
+         "/unreadableBy/notUtf8", 2},
         {"invalid UTF-8 in a text", bytes(badText), "/unreadableBy/notUtf8", 2},
         {"huge", bytes(std::string(kMaxResultFileBytes + 1, ' ')), "/unreadableBy/tooLarge", 2},
         {"deeply nested", bytes(std::string(1000000, '[')), "/unreadableBy/truncated", 2},
         {"other format version", one(otherVersion), "/unreadableBy/wrongFormatVersion", 2},
-        {"not an object", bytes("[1, 2]"), "/unreadableBy/wrongStructure", 2},
+        {"not an object", bytes("[1, 2]"), "/others", 0},
         {"unknown outcome", one(unknownOutcome), "/unreadableBy/wrongStructure", 2},
         {"no products", one(noProducts), "/unreadableBy/wrongStructure", 2},
         {"bad start time", one(badTime), "/unreadableBy/wrongStructure", 2},
@@ -240,10 +329,404 @@ TEST(FleetReport, SummaryCountsEveryKindOfInput) {
         const std::string pointer =
             *row.pointer != '\0' ? row.pointer : std::string("/refusedBy/") + row.name;
         EXPECT_EQ(summary.value(json::json_pointer(pointer), -1), 1) << summary.dump();
-        // Each input is one machine or one unreadable file, never both or neither.
+        // Each input is one machine, one unreadable file or one other file, never two or none.
         const bool unreadable = pointer.rfind("/unreadableBy/", 0) == 0;
+        const bool other = pointer == "/others";
         EXPECT_EQ(summary["unreadable"], unreadable ? 1 : 0);
-        EXPECT_EQ(summary["machines"], unreadable ? 0 : 1) << summary.dump();
+        EXPECT_EQ(summary["others"], other ? 1 : 0);
+        EXPECT_EQ(summary["machines"], unreadable || other ? 0 : 1) << summary.dump();
+        expectCountsAgree(summary, exitCode, {});
+    }
+}
+
+// Small fleets, each checked through the summary, the CSV and the rerun list: who a file speaks
+// for, the spellings of one host, renamed machines, odd and hostile files, waves.
+TEST(FleetReport, SmallFleets) {
+    using Words = std::vector<fs::path>;
+    using Setup = std::function<Words(Scene&)>;
+    auto failedRun = [](const std::string& host, int64_t start = kNow - kDay) {
+        json doc = run(host, start);
+        doc["exitCode"] = 2;
+        doc["products"][0] = product("failed", 7, "ok");
+        return doc;
+    };
+    auto withId = [](json doc, const char* id) {
+        doc["machineId"] = id;
+        doc["configSha256"] = nullptr;
+        return doc;
+    };
+    auto inventory = [](Scene& f, const char* hosts) {
+        const fs::path file = f.root() / "hosts.txt";
+        std::ofstream(file, std::ios::binary) << hosts;
+        return option("inventory", file);
+    };
+    auto utf16 = [](const std::string& ascii, bool bigEndian) {
+        std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : ascii) {
+            out += bigEndian ? '\0' : c;
+            out += bigEndian ? c : '\0';
+        }
+        return out;
+    };
+    json hostile = run("pc");
+    hostile["products"][0]["SapCode"] = "x;=cmd|' /C calc'!A0";
+    hostile["products"][0]["Version"] = "\t=1";
+    hostile["products"][0]["Platform"] = "+1\r\n@x";
+    std::string twice = run("pc").dump();
+    twice.insert(1, "\"exitCode\":2,");
+    std::string surrogate = run("pc").dump();
+    surrogate.replace(surrogate.find("\"pc\""), 4, "\"\\udfff\"");
+    std::string highSurrogate = run("pc").dump();
+    highSurrogate.replace(highSurrogate.find("\"pc\""), 4, "\"\\ud800x\"");
+    auto products = [](size_t n) {
+        json doc = run("pc");
+        doc["products"] = json::array();
+        for (size_t i = 0; i < n; ++i)
+            doc["products"].push_back(product("removed", 0, "ok"));
+        return doc;
+    };
+    json pending = running("pc", kNow - 40 * 60, 600);
+    pending["products"] = {product("removed", 0, "ok"), product("pending", nullptr, nullptr),
+                           product("pending", nullptr, nullptr)};
+    json finishedPending = run("pc");
+    finishedPending["products"][0]["outcome"] = "pending";
+    json noProducts = running("pc", kNow - 30 * 60, nullptr);
+    noProducts["products"] = json::array();
+    json stopped = run("pc");
+    stopped["exitCode"] = 1;
+    stopped["stopRequest"] = "SIGTERM";
+    json dryRun = run("pc-4");
+    dryRun["dryRun"] = true;
+
+    struct Row {
+        const char* name;
+        Setup setup;
+        json expected;                 // JSON pointer into the summary: value
+        std::vector<std::string> csv;  // texts the CSV holds
+        const char* rerun;             // the rerun list, or null: not asked for
+        int exitCode;
+        bool posixOnly = false;
+    };
+    const Row rows[] = {
+        {"a file naming another host takes nothing of it",
+         Setup([&](Scene& f) {
+             f.write("pc-b/results.json", failedRun("pc-b"));
+             f.write("pc-c/results.json", run("pc-b", kNow - kHour));
+             return Words{};
+         }),
+         {{"/failed", 2},
+          {"/identityMismatch", 1},
+          {"/hosts/pc-b", "failed"},
+          {"/hosts/pc-c", "failed"},
+          {"/olderRuns", 0}},
+         {"pc-c,failed,", ",yes,pc-b,"},
+         "pc-b\npc-c\n",
+         2},
+        {"a file naming a host that never ran",
+         Setup([&](Scene& f) {
+             f.write("pc-a/results.json", run("pc-b"));
+             return Words{inventory(f, "pc-a\npc-b\n")};
+         }),
+         {{"/neverReported", 1},
+          {"/identityMismatch", 1},
+          {"/hosts/pc-b", "neverReported"},
+          {"/succeeded", 0}},
+         {},
+         "pc-a\npc-b\n",
+         2},
+        {"case and domain name one host",
+         Setup([&](Scene& f) {
+             f.write("pc-0001.corp.example.com/results.json", run("PC-0001"));
+             f.write("PC-0002.json", run("pc-0002.corp.example.com"));
+             return Words{inventory(f, "PC-0001\npc-0001.corp.example.com\npc-0002\n")};
+         }),
+         {{"/machines", 2}, {"/succeeded", 2}, {"/neverReported", 0}, {"/identityMismatch", 0}},
+         {},
+         "",
+         0},
+        {"an IP address keeps its dots",
+         Setup([&](Scene& f) {
+             f.write("10.0.0.1.json", run("10.0.0.1"));
+             return Words{inventory(f, "10.0.0.1\n10.0.0.2\n")};
+         }),
+         {{"/neverReported", 1}, {"/neverReportedHosts/0", "10.0.0.2"}},
+         {},
+         "10.0.0.2\n",
+         2},
+        {"names that are not UTF-8 stay apart",
+         Setup([&](Scene& f) {
+             json a = failedRun("x"), b = run("x");
+             a["hostName"] = b["hostName"] = nullptr;
+             f.writeRaw("pc\xFF.json", a.dump());
+             f.writeRaw("pc\xFE.json", b.dump());
+             return Words{};
+         }),
+         {{"/machines", 2}, {"/failed", 1}, {"/hosts/pc\\xFF", "failed"}},
+         {},
+         "pc\\xFF\n",
+         2,
+         true},
+        {"a renamed machine counts once, its latest run",
+         Setup([&](Scene& f) {
+             f.write("old-pc/results.json", withId(failedRun("old-pc", kNow - 3 * kDay), "M1"));
+             f.write("new-pc/results.json", withId(run("new-pc"), "M1"));
+             return Words{inventory(f, "old-pc\nnew-pc\n")};
+         }),
+         {{"/machines", 1}, {"/succeeded", 1}, {"/olderRuns", 1}, {"/renamed/new-pc/0", "old-pc"}},
+         {},
+         "",
+         0},
+        {"a file that is not its place's merges with no machineId",
+         Setup([&](Scene& f) {
+             f.write("pc-a/results.json", withId(failedRun("pc-a", kNow - 3 * kDay), "M1"));
+             f.write("pc-b/results.json", withId(run("pc-a"), "M1"));
+             return Words{};
+         }),
+         {{"/machines", 2}, {"/failed", 2}, {"/renamed", json::object()}},
+         {},
+         nullptr,
+         2},
+        {"hosts outside the inventory are apart",
+         Setup([&](Scene& f) {
+             f.write("pc-a.json", run("pc-a"));
+             f.write("pc-x.json", failedRun("pc-x"));
+             return Words{inventory(f, "pc-a\n")};
+         }),
+         {{"/machines", 1}, {"/failed", 0}, {"/notInInventory", 1}, {"/hosts/pc-x", "failed"}},
+         {",2.2.0.8,,yes,\r\n"},
+         "",
+         0},
+        {"summaries, inventories and our own outputs are no results",
+         Setup([&](Scene& f) {
+             f.write("pc.json", run("pc"));
+             f.write("summary-2026-11.json", json{{"machines", 3}, {"hosts", json::object()}});
+             f.write("inventory.json", json::array({"pc"}));
+             f.write("rerun.json", std::string("not JSON: the report's own output"));
+             return Words{option("rerun", f.root() / "in" / "rerun.json")};
+         }),
+         {{"/others", 2}, {"/unreadable", 0}, {"/succeeded", 1}},
+         {},
+         "",
+         0},
+        {"UTF-16 with a byte-order mark",
+         Setup([&](Scene& f) {
+             f.write("pc.json", utf16(run("pc").dump(), false));
+             f.write("pc-2.json", utf16(run("pc-2").dump(), true));
+             return Words{};
+         }),
+         {{"/succeeded", 2}},
+         {},
+         nullptr,
+         0},
+        {"UTF-8 with a byte-order mark",
+         Setup([&](Scene& f) {
+             f.write("pc.json", "\xEF\xBB\xBF" + run("pc").dump());
+             return Words{};
+         }),
+         {{"/succeeded", 1}},
+         {},
+         nullptr,
+         0},
+        {"a member given twice",
+         Setup([&](Scene& f) {
+             f.write("pc.json", twice);
+             return Words{};
+         }),
+         {{"/unreadableBy/wrongStructure", 1}},
+         {"pc,unreadable,", "wrongStructure: "},
+         "pc\n",
+         2},
+        {"lone surrogate escapes",
+         Setup([&](Scene& f) {
+             f.write("pc.json", surrogate);
+             f.write("pc-2.json", highSurrogate);
+             return Words{};
+         }),
+         {{"/unreadableBy/notUtf8", 2}},
+         {},
+         nullptr,
+         2},
+        {"5,000 products",
+         Setup([&](Scene& f) {
+             f.write("pc.json", products(kMaxProducts));
+             return Words{};
+         }),
+         {{"/succeeded", 1}},
+         {},
+         nullptr,
+         0},
+        {"more than 5,000 products",
+         Setup([&](Scene& f) {
+             f.write("pc.json", products(kMaxProducts + 1));
+             return Words{};
+         }),
+         {{"/unreadableBy/tooManyProducts", 1}},
+         {},
+         nullptr,
+         2},
+        {"an unreadable host is no never-reported one",
+         Setup([&](Scene& f) {
+             f.write("pc/results.json", run("pc").dump().substr(0, 60));
+             return Words{inventory(f, "PC\n")};
+         }),
+         {{"/unreadable", 1},
+          {"/neverReported", 0},
+          {"/hosts/pc", "unreadable"},
+          {"/unreadableFiles/0/host", "pc"}},
+         {"pc,unreadable,", "truncated: "},
+         "PC\n",
+         2},
+        {"a FIFO is listed, never waited on",
+         Setup([&](Scene& f) {
+             f.write("pc-a.json", run("pc-a"));
+             testutil::makeFifo((f.root() / "in" / "pc.json").wstring());
+             return Words{inventory(f, "pc\npc-a\n")};
+         }),
+         {{"/unreadableBy/notAFile", 1}, {"/neverReported", 0}},
+         {"pc,unreadable,", "FIFO"},
+         "pc\n",
+         2,
+         true},
+        {"a dangling link is listed",
+         Setup([&](Scene& f) {
+             fs::create_directories(f.root() / "in");
+             fs::create_symlink("absent.json", f.root() / "in" / "pc.json");
+             return Words{inventory(f, "pc\n")};
+         }),
+         {{"/unreadableBy/cannotRead", 1}, {"/neverReported", 0}},
+         {},
+         "pc\n",
+         2,
+         true},
+        {"excluded names",
+         Setup([&](Scene& f) {
+             f.write("pc.json", run("pc"));
+             f.write("Archive-2025/results.json", failedRun("archive-2025"));
+             f.write("pc.bak.json", failedRun("pc"));
+             return Words{"--exclude=archive-*", "--exclude=*.BAK.json"};
+         }),
+         {{"/machines", 1}, {"/failed", 0}, {"/olderRuns", 0}},
+         {},
+         nullptr,
+         0},
+        {"CSV cells start no formula whatever the separator",
+         Setup([&](Scene& f) {
+             f.write("pc.json", hostile);
+             return Words{};
+         }),
+         {{"/succeeded", 1}},
+         {"\"x;'=cmd|' /C calc'!A0\"", "\"'\t'=1\"", ",'+1  '@x,"},
+         nullptr,
+         0},
+        {"a stopped run is no refusal",
+         Setup([&](Scene& f) {
+             f.write("pc.json", stopped);
+             return Words{};
+         }),
+         {{"/stopped", 1}, {"/refused", 0}, {"/refusedBy", json::object()}},
+         {},
+         "pc\n",
+         2},
+        {"running without products: two hours and a quarter",
+         Setup([&](Scene& f) {
+             f.write("pc.json", noProducts);
+             return Words{};
+         }),
+         {{"/running", 1}},
+         {},
+         nullptr,
+         2},
+        {"a running file's pending products set its deadline",
+         Setup([&](Scene& f) {
+             f.write("pc.json", pending);
+             json late = pending;
+             late["startTime"] = formatUtcTime(kNow - 50 * 60);
+             f.write("pc-2.json", late);
+             return Words{};
+         }),
+         {{"/running", 1}, {"/killedOrRunning", 1}},
+         {",notAttempted,"},
+         nullptr,
+         2},
+        {"pending in a finished file",
+         Setup([&](Scene& f) {
+             f.write("pc.json", finishedPending);
+             return Words{};
+         }),
+         {{"/unreadableBy/wrongStructure", 1}},
+         {},
+         nullptr,
+         2},
+        {"the rerun list spells hosts as the inventory does",
+         Setup([&](Scene& f) {
+             f.write("pc-1.json", failedRun("pc-1"));
+             f.write("pc-2.json", run("pc-2"));
+             f.write("pc-4.json", dryRun);
+             return Words{inventory(f, "PC-1.corp\nPC-2\npc-3\npc-4\npc-1\n")};
+         }),
+         {{"/rerun", json::array({"PC-1.corp", "pc-3"})}},
+         {},
+         "PC-1.corp\npc-3\n",
+         2},
+        {"waves: what changed since the previous summary",
+         Setup([&](Scene& f) {
+             f.write("pc-1.json", run("pc-1"));
+             f.write("pc-2.json", failedRun("pc-2"));
+             f.write("pc-3.json", failedRun("pc-3"));
+             f.write("pc-5.json", run("pc-5"));
+             const fs::path previous = f.root() / "previous.json";
+             std::ofstream(previous) << json{{"hosts",
+                                              {{"PC-1", "failed"},
+                                               {"pc-2", "succeeded"},
+                                               {"pc-3", "refused"},
+                                               {"pc-5", "neverReported"}}}};
+             return Words{option("previous", previous)};
+         }),
+         {{"/changes/newlyFixed", json::array({"pc-1"})},
+          {"/changes/newlyFailed", json::array({"pc-2"})},
+          {"/changes/stillFailing", json::array({"pc-3"})},
+          {"/changes/newlyReported", json::array({"pc-5"})},
+          {"/changes/counts/newlyFixed", 1}},
+         {},
+         nullptr,
+         2},
+    };
+    for (const Row& row : rows) {
+        if (row.posixOnly && !testutil::isPosix())
+            continue;
+        SCOPED_TRACE(row.name);
+        Scene fleet;
+        Words extra = row.setup(fleet);
+        std::vector<std::string> expectedHosts;
+        for (const fs::path& word : extra) {
+            if (word.string().rfind("--inventory=", 0) == 0) {
+                std::ifstream in(fleet.root() / "hosts.txt");
+                for (std::string host; std::getline(in, host);)
+                    expectedHosts.push_back(host);
+            }
+        }
+        if (row.rerun != nullptr &&
+            extra.end() == std::find_if(extra.begin(), extra.end(), [](const fs::path& w) {
+                return w.string().rfind("--rerun=", 0) == 0;
+            }))
+            extra.push_back(option("rerun", fleet.root() / "rerun.txt"));
+        int exitCode = -1;
+        const json summary = fleet.report(extra, exitCode);
+        ASSERT_FALSE(summary.is_discarded());
+        EXPECT_EQ(exitCode, row.exitCode) << summary.dump();
+        for (const auto& [pointer, value] : row.expected.items())
+            EXPECT_EQ(summary.value(json::json_pointer(pointer), json()), value)
+                << pointer << " in " << summary.dump();
+        const std::string csv = testutil::readBytes((fleet.root() / "r.csv").wstring());
+        for (const std::string& text : row.csv)
+            EXPECT_NE(csv.find(text), std::string::npos) << text << " in\n" << csv;
+        if (row.rerun != nullptr) {
+            fs::path rerun = fleet.root() / "rerun.txt";
+            if (!fs::exists(rerun))
+                rerun = fleet.root() / "in" / "rerun.json";
+            EXPECT_EQ(testutil::readBytes(rerun.wstring()), row.rerun);
+        }
+        expectCountsAgree(summary, exitCode, expectedHosts, csv);
     }
 }
 
@@ -254,11 +737,13 @@ TEST(FleetReport, HostileTextsStayData) {
     const std::string host = "</script><script>alert(1)</script>\xE2\x80\xA8<!--";
     json doc = run(host);
     doc["products"][0]["SapCode"] = "=HYPERLINK(\"x\")";
-    fleet.write("pc.json", doc);
+    // Given alone, the file is named by its hostName.
+    const fs::path alone = fleet.root() / "pc.json";
+    std::ofstream(alone, std::ios::binary) << doc.dump();
     fleet.write("Velkaro.log", std::string("not a results file, not read"));
     int exitCode = -1;
     std::string page;
-    const json summary = fleet.report({}, exitCode, &page);
+    const json summary = fleet.report({alone}, exitCode, &page);
     EXPECT_EQ(summary["succeeded"], 1);
     EXPECT_EQ(summary["unreadable"], 0);
     EXPECT_EQ(page.find("alert"), page.rfind("alert"));  // the data's one, escaped
@@ -279,12 +764,36 @@ TEST(FleetReport, UnwritablePageOrBadCommandLineIsExitOne) {
     EXPECT_EQ(runReport({option("out", page), fleet.root() / "in"}, out, err, kNow), 1);
     EXPECT_FALSE(fs::exists(page.parent_path()));
     EXPECT_NE(err.str().find("Cannot write"), std::string::npos);
+    // A folder, link or device where an output goes is refused, left as it was, and no page
+    // is written before the refusal (nor a temporary file left).
+    const fs::path kept = fleet.root() / "kept.html";
+    testutil::writeBytes(kept.wstring(), "old page");
+    std::vector<fs::path> refused = {fleet.root() / "in"};
+    if (testutil::isPosix()) {
+        fs::create_symlink(kept, fleet.root() / "link.csv");
+        refused.push_back(fleet.root() / "link.csv");
+        refused.push_back("/dev/full");
+    }
+    for (const fs::path& csv : refused) {
+        err.str("");
+        EXPECT_EQ(runReport({option("out", kept), option("csv", csv), fleet.root() / "in"}, out,
+                            err, kNow),
+                  1)
+            << csv;
+        EXPECT_NE(err.str().find(", not a file"), std::string::npos) << err.str();
+        EXPECT_TRUE(fs::exists(fs::symlink_status(csv))) << csv;
+        EXPECT_EQ(testutil::readBytes(kept.wstring()), "old page");
+    }
+    // in, kept.html and (POSIX) link.csv
+    EXPECT_EQ(testutil::listFolder(fleet.root().wstring()).size(), testutil::isPosix() ? 3u : 2u);
     const fs::path good = fleet.root() / "r.html";
     for (std::vector<fs::path> words :
          {std::vector<fs::path>{fleet.root() / "in"},
           {option("out", good)},
           {option("out", good), "--staleAfter=soon", fleet.root() / "in"},
           {option("out", good), option("inventory", fleet.root() / "none"), fleet.root() / "in"},
+          {option("out", good), option("previous", fleet.root() / "in" / "pc.json"),
+           fleet.root() / "in"},
           {option("out", good), "--colour=red", fleet.root() / "in"}}) {
         EXPECT_EQ(runReport(words, out, err, kNow), 1) << words.back();
         EXPECT_FALSE(fs::exists(good));
