@@ -134,6 +134,13 @@ TEST(ResultFile, AtomicWriteReplacesWholeOrFailsCleanly) {
                                      "x", error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(testutil::listFolder(dir.path()), std::vector<std::wstring>{L"r.json"});
+
+    // A rename that fails once the temporary file is written (a folder at the name): it goes.
+    ASSERT_TRUE(testutil::makeFolder(dir.file(L"taken")));
+    ASSERT_TRUE(testutil::makeFolder(dir.file(L"taken") + zoka::os::pathSeparator() + L"inner"));
+    EXPECT_FALSE(writeFileAtomically(dir.file(L"taken"), "x", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(testutil::listFolder(dir.path()), (std::vector<std::wstring>{L"r.json", L"taken"}));
 }
 
 TEST(ResultFile, SameFileByIdentityNotSpelling) {
