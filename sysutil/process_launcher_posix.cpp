@@ -165,36 +165,44 @@ bool readEntry(pid_t pid, ProcessEntry& entry) {
     return true;
 }
 
+// The ids of the process's threads other than its main one.
+std::vector<std::string> otherThreads(pid_t pid) {
+    std::vector<std::string> threads;
+    const std::string taskFolder = "/proc/" + std::to_string(pid) + "/task";
+    DIR* tasks = ::opendir(taskFolder.c_str());
+    if (tasks == nullptr)
+        return threads;
+    const std::string leader = std::to_string(pid);
+    while (const struct dirent* task = ::readdir(tasks)) {
+        if (task->d_name[0] != '.' && task->d_name != leader)
+            threads.push_back(task->d_name);
+    }
+    ::closedir(tasks);
+    return threads;
+}
+
 // A process whose main thread has ended reads as a zombie ('Z') while its other threads run;
 // only a zombie without any other thread has ended.
 bool isRunning(const ProcessEntry& entry) {
-    if (entry.state != 'Z' && entry.state != 'X')
-        return true;
-    const std::string taskFolder = "/proc/" + std::to_string(entry.pid) + "/task";
-    DIR* tasks = ::opendir(taskFolder.c_str());
-    if (tasks == nullptr)
-        return false;
-    const std::string leader = std::to_string(entry.pid);
-    bool others = false;
-    while (const struct dirent* task = ::readdir(tasks)) {
-        if (task->d_name[0] != '.' && task->d_name != leader) {
-            others = true;
-            break;
-        }
-    }
-    ::closedir(tasks);
-    return others;
+    return (entry.state != 'Z' && entry.state != 'X') || !otherThreads(entry.pid).empty();
 }
 
-// The file name of the process's program; the kernel's short name when the link is unreadable.
+// The file name of the process's program (read through a running thread: an ended main thread
+// has none); the kernel's short name when no link is readable.
 std::wstring programName(const ProcessEntry& entry) {
-    const std::string link = "/proc/" + std::to_string(entry.pid) + "/exe";
+    const std::string base = "/proc/" + std::to_string(entry.pid);
+    std::vector<std::string> links = {base + "/exe"};
+    for (const std::string& thread : otherThreads(entry.pid))
+        links.push_back(base + "/task/" + thread + "/exe");
     std::vector<char> buffer(4096);
-    const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<size_t>(n) >= buffer.size())
-        return zoka::fromUtf8(entry.name);
-    const std::string path(buffer.data(), static_cast<size_t>(n));
-    return zoka::fromUtf8(path.substr(path.rfind('/') + 1));
+    for (const std::string& link : links) {
+        const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        if (n > 0 && static_cast<size_t>(n) < buffer.size()) {
+            const std::string path(buffer.data(), static_cast<size_t>(n));
+            return zoka::fromUtf8(path.substr(path.rfind('/') + 1));
+        }
+    }
+    return zoka::fromUtf8(entry.name);
 }
 
 // The children of `pid` (every thread's), from /proc/<pid>/task/*/children. A process that is
