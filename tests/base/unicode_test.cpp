@@ -59,6 +59,7 @@ TEST(Unicode, IllFormedUtf8BecomesReplacementCharacters) {
          L"a\uFFFDb"},                            // invalid byte
         {"\xC3", L"\uFFFD"},                      // truncated sequence
         {"\xC0\xAF", L"\uFFFD\uFFFD"},            // overlong form
+        {"\xE0\x9F\xBF", L"\uFFFD\uFFFD\uFFFD"},  // overlong three-byte form
         {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
         {"\xE2\x82"
          "x",

@@ -143,6 +143,7 @@ TEST(E2eOptions, ErrorsAndStrayWordsAreRefusedWithOne) {
         {{L"--uninstallConfigPath"}, L"Required argument is missing : --uninstallConfigPath"},
         {{L"--uninstallConfigPath", L"c.xml"},
          L"Required argument is missing : --uninstallConfigPath"},
+        {{L"--resultFile="}, L"Invalid argument data : --resultFile"},
         // An error before a help option wins.
         {{L"-x", L"--help"}, L"Unrecognized option : -x"},
         // A word that is not an option: no error line, only the parameter failure.

@@ -210,6 +210,8 @@ TEST_F(TempFolder, StaleRunFoldersGoAndEverythingElseStays) {
         {L"{10000000-0000-4000-8000-000000000005}", "Velkaro 2147483646\n", false},
         {L"{10000000-0000-4000-8000-000000000006}", "Other 2147483646 1\n", false},
         {L"not-a-run-folder", dead, false},
+        {L"{10000000-0000-4000-8000-00000000000G}", dead, false},  // not hexadecimal
+        {L"{10000000-0000-4000-8000-00000000000a}", "Velkaro 2147483646 1 more\n", false},
         {L"{10000000-0000-4000-8000-000000000007}", dead, false, true},
         {L"{10000000-0000-4000-8000-000000000008}", dead, false, false, true},
         {L"{10000000-0000-4000-8000-000000000009}", dead, true, false, false, true},
