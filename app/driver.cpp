@@ -260,10 +260,18 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
     }
     // Run folders of runs that were killed: their owner is gone, so nobody else uses them.
     for (const korr::StaleRunFolder& stale : korr::removeStaleRunFolders()) {
-        logger.info(
-            L"Removed the run folder %s left by an earlier run (process %d) that no "
-            L"longer runs.",
-            stale.path.c_str(), static_cast<int>(stale.processId));
+        if (stale.removed) {
+            logger.info(
+                L"Removed the run folder %s left by an earlier run (process %d) that no "
+                L"longer runs.",
+                stale.path.c_str(), static_cast<int>(stale.processId));
+        } else {
+            logger.warn(L"Velkaro",
+                        L"Could not remove the run folder %s left by an earlier run (process "
+                        L"%d): %s could not be deleted; it is tried again at the next run.",
+                        stale.path.c_str(), static_cast<int>(stale.processId),
+                        stale.failedPath.c_str());
+        }
     }
     ProductUninstaller uninstaller;
     uninstaller.setupTimeoutSeconds = record.setupTimeoutSeconds;

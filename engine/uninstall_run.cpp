@@ -135,6 +135,10 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
                                     std::to_wstring(setupTimeoutSeconds),
                                     L" seconds (--setupTimeout) and was ended with every process "
                                     L"it started."});
+            else if (entry.launched && entry.launchResult == korr::LAUNCH_STOPPED)
+                zoka::console::out(
+                    {L"Its setup program was ended on a second stop request, with "
+                     L"every process it started."});
         }
         logger.info(kSeparatorLine);
         zoka::console::out({kSeparatorLine});

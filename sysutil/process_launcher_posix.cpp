@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -123,6 +124,7 @@ void waitForAnyEnd(const std::vector<pid_t>& children, int64_t timeoutMs) {
 struct ProcessEntry {
     pid_t pid = 0;
     pid_t parent = 0;
+    pid_t group = 0;
     char state = '?';
     unsigned long long startTicks = 0;
     std::string name;
@@ -158,19 +160,49 @@ bool readEntry(pid_t pid, ProcessEntry& entry) {
         return false;
     entry.state = fields[0][0];
     entry.parent = static_cast<pid_t>(std::strtol(fields[1].c_str(), nullptr, 10));
+    entry.group = static_cast<pid_t>(std::strtol(fields[2].c_str(), nullptr, 10));
     entry.startTicks = std::strtoull(fields[19].c_str(), nullptr, 10);
     return true;
 }
 
-// The file name of the process's program; the kernel's short name when the link is unreadable.
+// The ids of the process's threads other than its main one.
+std::vector<std::string> otherThreads(pid_t pid) {
+    std::vector<std::string> threads;
+    const std::string taskFolder = "/proc/" + std::to_string(pid) + "/task";
+    DIR* tasks = ::opendir(taskFolder.c_str());
+    if (tasks == nullptr)
+        return threads;
+    const std::string leader = std::to_string(pid);
+    while (const struct dirent* task = ::readdir(tasks)) {
+        if (task->d_name[0] != '.' && task->d_name != leader)
+            threads.push_back(task->d_name);
+    }
+    ::closedir(tasks);
+    return threads;
+}
+
+// A process whose main thread has ended reads as a zombie ('Z') while its other threads run;
+// only a zombie without any other thread has ended.
+bool isRunning(const ProcessEntry& entry) {
+    return (entry.state != 'Z' && entry.state != 'X') || !otherThreads(entry.pid).empty();
+}
+
+// The file name of the process's program (read through a running thread: an ended main thread
+// has none); the kernel's short name when no link is readable.
 std::wstring programName(const ProcessEntry& entry) {
-    const std::string link = "/proc/" + std::to_string(entry.pid) + "/exe";
+    const std::string base = "/proc/" + std::to_string(entry.pid);
+    std::vector<std::string> links = {base + "/exe"};
+    for (const std::string& thread : otherThreads(entry.pid))
+        links.push_back(base + "/task/" + thread + "/exe");
     std::vector<char> buffer(4096);
-    const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<size_t>(n) >= buffer.size())
-        return zoka::fromUtf8(entry.name);
-    const std::string path(buffer.data(), static_cast<size_t>(n));
-    return zoka::fromUtf8(path.substr(path.rfind('/') + 1));
+    for (const std::string& link : links) {
+        const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        if (n > 0 && static_cast<size_t>(n) < buffer.size()) {
+            const std::string path(buffer.data(), static_cast<size_t>(n));
+            return zoka::fromUtf8(path.substr(path.rfind('/') + 1));
+        }
+    }
+    return zoka::fromUtf8(entry.name);
 }
 
 // The children of `pid` (every thread's), from /proc/<pid>/task/*/children. A process that is
@@ -234,35 +266,95 @@ std::vector<pid_t> childrenOf(pid_t pid) {
 /// A process by its id and start, which together never name two processes.
 using ProcessKey = std::pair<pid_t, unsigned long long>;
 
-/// What earlier launches left running: theirs, never a later launch's.
-std::vector<ProcessKey>& earlierLeftovers() {
-    static std::vector<ProcessKey> keys;
-    return keys;
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-/// Reaps the earlier leftovers that have ended since and came to this process (the subreaper),
-/// and forgets the ones that are gone: a long run would otherwise gather their zombies.
-void reapEarlierLeftovers() {
-    std::vector<ProcessKey>& earlier = earlierLeftovers();
-    const pid_t self = ::getpid();
-    earlier.erase(
-        std::remove_if(earlier.begin(), earlier.end(),
-                       [self](const ProcessKey& key) {
-                           ProcessEntry entry;
-                           if (!readEntry(key.first, entry) || entry.startTicks != key.second)
-                               return true;
-                           if (entry.state != 'Z' || entry.parent != self)
-                               return false;
-                           int status = 0;
-                           return ::waitpid(key.first, &status, WNOHANG) == key.first;
-                       }),
-        earlier.end());
+/// What earlier launches left running, and the process groups they ran in: theirs, never a
+/// later launch's. A process one of them starts later is in its group or is seen below it, and
+/// stays theirs when it comes to this process as an orphan.
+class EarlierLeftovers {
+public:
+    /// True when `entry` is one of them or in one of their groups (never `ownGroup`).
+    bool holds(const ProcessEntry& entry, pid_t ownGroup) const {
+        return std::find(keys_.begin(), keys_.end(), ProcessKey(entry.pid, entry.startTicks)) !=
+                   keys_.end() ||
+               (entry.group != ownGroup &&
+                std::find(groups_.begin(), groups_.end(), entry.group) != groups_.end());
+    }
+
+    void add(const ProcessEntry& entry) {
+        const ProcessKey key(entry.pid, entry.startTicks);
+        if (std::find(keys_.begin(), keys_.end(), key) == keys_.end())
+            keys_.push_back(key);
+        if (entry.group > 0 &&
+            std::find(groups_.begin(), groups_.end(), entry.group) == groups_.end())
+            groups_.push_back(entry.group);
+    }
+
+    /// Takes in the processes they have started since, while they still run below them.
+    void addDescendants() {
+        std::vector<pid_t> pending;
+        for (const ProcessKey& key : keys_) {
+            ProcessEntry entry;
+            if (readEntry(key.first, entry) && entry.startTicks == key.second)
+                pending.push_back(key.first);
+        }
+        while (!pending.empty() && keys_.size() < kMostKept) {
+            const pid_t parent = pending.back();
+            pending.pop_back();
+            for (pid_t child : childrenOf(parent)) {
+                ProcessEntry entry;
+                if (readEntry(child, entry) && entry.parent == parent &&
+                    std::find(keys_.begin(), keys_.end(), ProcessKey(child, entry.startTicks)) ==
+                        keys_.end()) {
+                    add(entry);
+                    pending.push_back(child);
+                }
+            }
+        }
+    }
+
+    /// Reaps the ones that have ended since and came to this process (the subreaper), and
+    /// forgets the ones that are gone, and the groups that are empty: a long run would otherwise
+    /// gather their zombies, and a group's number may name a new group once it is empty.
+    void reapEnded() {
+        const pid_t self = ::getpid();
+        keys_.erase(
+            std::remove_if(keys_.begin(), keys_.end(),
+                           [self](const ProcessKey& key) {
+                               ProcessEntry entry;
+                               if (!readEntry(key.first, entry) || entry.startTicks != key.second)
+                                   return true;
+                               if (entry.state != 'Z' || entry.parent != self)
+                                   return false;
+                               int status = 0;
+                               return ::waitpid(key.first, &status, WNOHANG) == key.first;
+                           }),
+            keys_.end());
+        groups_.erase(
+            std::remove_if(groups_.begin(), groups_.end(),
+                           [](pid_t group) { return ::kill(-group, 0) != 0 && errno == ESRCH; }),
+            groups_.end());
+    }
+
+private:
+    static constexpr size_t kMostKept = 100000;
+    std::vector<ProcessKey> keys_;
+    std::vector<pid_t> groups_;
+};
+
+EarlierLeftovers& earlierLeftovers() {
+    static EarlierLeftovers leftovers;
+    return leftovers;
 }
 
 /// One launch's tree: the program while it runs, and every process it started. Once the
 /// program has ended, its orphans are children of this process (the subreaper) that started no
 /// earlier than the program did; earlier launches' leftovers started before (or are
-/// remembered) and stay out.
+/// remembered) and stay out, with what they start later.
 class ProcessTree {
 public:
     ProcessTree(pid_t program) : program_(program) {
@@ -271,18 +363,18 @@ public:
             startTicks_ = entry.startTicks;
     }
 
-    /// The tree's processes now, zombies included (their state is 'Z').
+    /// The tree's processes now, ended ones included (their state is 'Z').
     std::vector<ProcessEntry> members() const {
         std::vector<ProcessEntry> found;
         const pid_t self = ::getpid();
+        EarlierLeftovers& earlier = earlierLeftovers();
+        earlier.addDescendants();
         std::vector<pid_t> pending;
         for (pid_t child : childrenOf(self)) {
             ProcessEntry entry;
-            const std::vector<ProcessKey>& earlier = earlierLeftovers();
             if (readEntry(child, entry) && entry.parent == self &&
-                (child == program_ || entry.startTicks >= startTicks_) &&
-                std::find(earlier.begin(), earlier.end(), ProcessKey(child, entry.startTicks)) ==
-                    earlier.end()) {
+                (child == program_ ||
+                 (entry.startTicks >= startTicks_ && !earlier.holds(entry, program_)))) {
                 found.push_back(entry);
                 pending.push_back(child);
             }
@@ -301,33 +393,46 @@ public:
         return found;
     }
 
-    /// Ends every process of the tree, the ones that left the program's group or session too,
-    /// and reaps those that come to this process. `programReaped`: the program's group may be
-    /// gone and its number reused, so it is not signalled as a group.
+    /// Ends every process of the tree, the ones that left the program's group or session and
+    /// the ones whose main thread has ended included, and reaps those that come to this
+    /// process, within kMostEndMs whatever the tree does. `programReaped`: the program's group
+    /// may be gone and its number reused, so it is not signalled as a group.
     void end(bool programReaped) const {
         if (!programReaped)
             ::kill(-program_, SIGKILL);
         const pid_t self = ::getpid();
+        const int64_t deadline = nowMs() + kMostEndMs;
         // Each pass kills what it finds; a process started between a look and a kill is an
         // orphan of a killed parent by the next pass. Ends when a pass finds nothing.
         for (int pass = 0; pass < kMostPasses; ++pass) {
             const std::vector<ProcessEntry> found = members();
             if (found.empty())
                 return;
+            const int64_t left = deadline - nowMs();
+            if (left <= 0) {
+                // Stuck in the kernel: left to it, and kept out of later launches' trees.
+                for (const ProcessEntry& entry : found)
+                    earlierLeftovers().add(entry);
+                return;
+            }
             std::vector<pid_t> ours;
             for (const ProcessEntry& entry : found) {
-                if (entry.state != 'Z')
+                if (isRunning(entry))
                     ::kill(entry.pid, SIGKILL);
                 if (entry.parent == self)
                     ours.push_back(entry.pid);
             }
+            bool reapedOne = false;
             for (pid_t pid : ours) {
                 int status = 0;
-                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-                }
+                reapedOne = ::waitpid(pid, &status, WNOHANG) == pid || reapedOne;
             }
+            if (reapedOne)
+                continue;
             if (ours.empty())
                 ::sched_yield();  // only others' zombies: their killed parents are ending
+            else
+                waitForAnyEnd(ours, left);
         }
     }
 
@@ -342,13 +447,13 @@ public:
     }
 
     /// The running processes of the tree, for the caller's report; later launches leave them
-    /// out of their trees.
+    /// (and what they start) out of their trees.
     std::vector<LeftoverProcess> leaveBehind() const {
         std::vector<LeftoverProcess> list;
         for (const ProcessEntry& entry : members()) {
-            if (entry.state != 'Z') {
+            if (isRunning(entry)) {
                 list.push_back({static_cast<unsigned long>(entry.pid), programName(entry)});
-                earlierLeftovers().emplace_back(entry.pid, entry.startTicks);
+                earlierLeftovers().add(entry);
             }
         }
         return list;
@@ -369,6 +474,8 @@ public:
 private:
     static constexpr size_t kMostMembers = 100000;
     static constexpr int kMostPasses = 1000;
+    /// From the limit to the caller's next step: a few seconds at most.
+    static constexpr int64_t kMostEndMs = 2000;
     pid_t program_;
     unsigned long long startTicks_ = 0;
 };
@@ -492,7 +599,7 @@ LaunchResult startAndWait(Logger& logger, const std::wstring& programPath,
     const std::string folder = zoka::toUtf8(workingFolder);
 
     usePidfd();
-    reapEarlierLeftovers();
+    earlierLeftovers().reapEnded();
     ChildStart start{program.c_str(), argv.data(), folder.c_str(), ::getpid(), {}, 0};
     int startError = 0;
     const pid_t pid = startChild(start, startError);

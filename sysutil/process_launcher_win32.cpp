@@ -13,6 +13,8 @@ namespace korr::detail {
 namespace {
 
 constexpr wchar_t kModule[] = L"KorrUtilities";
+// From the limit (or the second stop request) to the caller's next step: a few seconds at most.
+constexpr DWORD kMostEndMs = 2000;
 
 DWORD waitMs(int64_t remainingMs) {
     return remainingMs < 0 ? INFINITE
@@ -147,7 +149,8 @@ LaunchResult startAndWait(Logger& logger, const std::wstring& programPath,
         if (step != WaitStep::KeepWaiting) {
             if (!job || !::TerminateJobObject(job.get(), 1))
                 ::TerminateProcess(process.get(), 1);
-            ::WaitForSingleObject(process.get(), INFINITE);
+            // Bounded: a process stuck in a driver must not hold the run past its limit.
+            ::WaitForSingleObject(process.get(), kMostEndMs);
             return step == WaitStep::EndForTimeout ? LAUNCH_TIMED_OUT : LAUNCH_STOPPED;
         }
         if (!programEnded)

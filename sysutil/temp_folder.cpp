@@ -60,6 +60,29 @@ std::wstring withoutTrailingSeparator(std::wstring path) {
     return path;
 }
 
+// Everything but the marker goes first, read-only entries too (they are the user's own); the
+// marker goes last, so that a folder that cannot be emptied is found again by the next run.
+bool removeStaleFolder(const std::wstring& path, std::wstring& failedPath) {
+    for (const std::wstring& name : detail::entryNames(path)) {
+        if (name == kMarkerName)
+            continue;
+        const std::wstring entry = path + zoka::os::pathSeparator() + name;
+        std::wstring failed = entry;
+        const bool gone = zoka::os::isDirectory(entry)
+                              ? zoka::deleteDirectory(entry, failed, true, true, nullptr, false)
+                              : zoka::deleteFile(entry, true, nullptr);
+        if (!gone && failedPath.empty())
+            failedPath = failed;
+    }
+    if (!failedPath.empty())
+        return false;
+    if (zoka::deleteDirectory(path, failedPath, true, true, nullptr, false))
+        return true;
+    if (failedPath.empty())
+        failedPath = path;
+    return false;
+}
+
 }  // namespace
 
 RunFolder::RunFolder() = default;
@@ -145,10 +168,10 @@ bool RunFolder::remove(std::wstring& failedPath) {
 }
 
 std::vector<StaleRunFolder> removeStaleRunFolders() {
-    std::vector<StaleRunFolder> removed;
+    std::vector<StaleRunFolder> found;
     std::wstring temp;
     if (!zoka::os::getTempPath(temp))
-        return removed;
+        return found;
     const std::wstring folder = withoutTrailingSeparator(temp);
     for (const std::wstring& name : detail::ownFolders(folder)) {
         if (!isRunFolderName(name))
@@ -162,11 +185,11 @@ std::vector<StaleRunFolder> removeStaleRunFolders() {
         uint64_t running = 0;
         if (detail::processStartTime(pid, running) && running == start)
             continue;  // its owner still runs
-        std::wstring failed;
-        if (zoka::deleteDirectory(path, failed, true, false, nullptr, false))
-            removed.push_back({path, pid});
+        StaleRunFolder stale{path, pid, false, std::wstring()};
+        stale.removed = removeStaleFolder(path, stale.failedPath);
+        found.push_back(stale);
     }
-    return removed;
+    return found;
 }
 
 }  // namespace korr

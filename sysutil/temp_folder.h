@@ -58,11 +58,15 @@ private:
 struct StaleRunFolder {
     std::wstring path;
     unsigned long processId = 0;
+    bool removed = false;
+    std::wstring failedPath;  ///< what could not be removed, when not removed
 };
 
 /// Removes the run folders in the user's temporary folder whose owner (by their marker) no
-/// longer runs, and returns them. Only real folders of the running user with a run folder's
-/// name and a valid marker are looked at; a folder whose owner still runs is left alone.
+/// longer runs, with everything in them (read-only entries included), and returns them. Only
+/// real folders of the running user with a run folder's name and a valid marker are looked at;
+/// a folder whose owner still runs is left alone. The marker goes last: a folder that could not
+/// be emptied keeps it and is tried again by the next run.
 std::vector<StaleRunFolder> removeStaleRunFolders();
 
 }  // namespace korr

@@ -38,6 +38,10 @@ unsigned long currentProcessId();
 /// The names of the real folders (no links) of the running user directly inside `parent`.
 std::vector<std::wstring> ownFolders(const std::wstring& parent);
 
+/// The names of every entry directly inside `folder` (links as links); empty when it cannot be
+/// listed.
+std::vector<std::wstring> entryNames(const std::wstring& folder);
+
 /// The content of the regular file `name` (no link) of the running user in the folder
 /// `folder`, up to `limit` bytes; false otherwise.
 bool readOwnFile(const std::wstring& folder, const std::wstring& name, size_t limit,

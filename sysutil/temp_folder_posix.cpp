@@ -138,6 +138,24 @@ std::vector<std::wstring> ownFolders(const std::wstring& parent) {
     return names;
 }
 
+std::vector<std::wstring> entryNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    UniqueFd fd(::open(native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid())
+        return names;
+    DIR* dir = ::fdopendir(fd.get());
+    if (dir == nullptr)
+        return names;
+    fd.release();  // closedir closes it
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(zoka::fromUtf8(name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
 bool readOwnFile(const std::wstring& folder, const std::wstring& name, size_t limit,
                  std::string& bytes) {
     UniqueFd dir(::open(native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

@@ -200,6 +200,20 @@ std::vector<std::wstring> ownFolders(const std::wstring& parent) {
     return names;
 }
 
+std::vector<std::wstring> entryNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    FindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (::FindNextFileW(find.get(), &data));
+    return names;
+}
+
 bool readOwnFile(const std::wstring& folder, const std::wstring& name, size_t limit,
                  std::string& bytes) {
     const std::wstring path = folder + L"\\" + name;

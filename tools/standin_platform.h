@@ -17,6 +17,8 @@ bool rawCommandLine(std::wstring& commandLine);
 std::wstring programPath();
 std::wstring currentFolder();
 unsigned long processId();
+/// The process group (POSIX); false on Windows, where a process has none of that kind.
+bool processGroup(unsigned long& group);
 wchar_t separator();
 /// True when `path` is absolute on this platform.
 bool isAbsolute(const std::wstring& path);
@@ -38,6 +40,8 @@ unsigned long startChild(const std::wstring& program, const wchar_t* argument, b
 
 void sleepMs(unsigned long ms);
 [[noreturn]] void hang();
+/// Ends the main thread while another thread hangs: the process runs on without it.
+[[noreturn]] void hangWithoutMainThread();
 /// Ends the process without an orderly exit: SIGKILL on POSIX; on Windows it terminates itself
 /// with the exit code 3 that abort() gives, without an error report dialog.
 [[noreturn]] void die();

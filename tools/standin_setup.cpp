@@ -23,10 +23,13 @@
 //                     file's folder aside to the same name + ".taken", makes a new folder under
 //                     its name, then exits 0)
 //   STANDIN_SLEEP_MS  milliseconds to sleep after writing the record, before the action
-//   STANDIN_CHILD     hang | <milliseconds>: before the action, start a copy of itself that
-//                     leaves the process group (POSIX: a session of its own; Windows: a process
-//                     group of its own) and hangs, or lives that long and exits with 0: a setup
-//                     program that hands its work to a child
+//   STANDIN_CHILD     hang | <milliseconds> | mainexit | late:<milliseconds>: before the
+//                     action, start a copy of itself that leaves the process group (POSIX: a
+//                     session of its own; Windows: a process group of its own) and hangs, or
+//                     lives that long and exits with 0: a setup program that hands its work to
+//                     a child. mainexit: the copy's main thread ends while another thread hangs.
+//                     late: the copy waits that long, starts a copy that hangs in its group,
+//                     journals it (a record of its own with pid and latechild) and exits 0
 //   STANDIN_RULES     needle=action;needle=action... The first needle found in the parameter
 //                     file's bytes (UTF-8) chooses the action: an exit code or a mode.
 //                     The last '=' of a rule separates needle and action. In the file, every
@@ -41,6 +44,7 @@
 //
 //   record=begin
 //   pid=<process id>
+//   group=<process group id>                          POSIX only
 //   program=<full path of this program>
 //   cwd=<working folder>
 //   cmdline=<the raw command line>                    Windows only
@@ -275,7 +279,9 @@ void apply(Config& config, const std::string& key, const std::string& value,
         }
     } else if (key == "STANDIN_CHILD") {
         uint32_t ms = 0;
-        if (trim(value) == "hang" || (parseCode(value, ms) && trim(value)[0] != '-'))
+        const std::string t = trim(value);
+        const std::string life = t.compare(0, 5, "late:") == 0 ? t.substr(5) : t;
+        if (t == "hang" || t == "mainexit" || (parseCode(life, ms) && life[0] != '-'))
             config.child = zoka::fromUtf8(trim(value));
         else
             config.errors.push_back("STANDIN_CHILD: " + value);
@@ -349,6 +355,21 @@ int main(int argc, char** argv) {
         const std::wstring life = args[1].substr(std::char_traits<wchar_t>::length(kChildOption));
         if (life == L"hang")
             standin::hang();
+        if (life == L"mainexit")
+            standin::hangWithoutMainThread();
+        if (startsWith(life, L"late:")) {
+            standin::sleepMs(std::wcstoul(life.c_str() + 5, nullptr, 10));
+            const std::wstring hangArgument = std::wstring(kChildOption) + L"hang";
+            const Config config = loadConfig(standin::programPath());
+            const unsigned long late =
+                standin::startChild(standin::programPath(), hangArgument.c_str(), false);
+            if (!config.journal.empty()) {
+                standin::appendFile(config.journal,
+                                    "record=begin\npid=" + std::to_string(standin::processId()) +
+                                        "\nlatechild=" + std::to_string(late) + "\nrecord=end\n");
+            }
+            standin::exitWith(0);
+        }
         standin::sleepMs(std::wcstoul(life.c_str(), nullptr, 10));
         standin::exitWith(0);
     }
@@ -357,6 +378,9 @@ int main(int argc, char** argv) {
 
     std::string record = "record=begin\n";
     record += "pid=" + std::to_string(standin::processId()) + "\n";
+    unsigned long group = 0;
+    if (standin::processGroup(group))
+        record += "group=" + std::to_string(group) + "\n";
     record += "program=" + escape(program) + "\n";
     record += "cwd=" + escape(standin::currentFolder()) + "\n";
     std::wstring commandLine;

@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -49,6 +50,11 @@ std::wstring currentFolder() {
 
 unsigned long processId() {
     return static_cast<unsigned long>(::getpid());
+}
+
+bool processGroup(unsigned long& group) {
+    group = static_cast<unsigned long>(::getpgrp());
+    return true;
 }
 
 wchar_t separator() {
@@ -138,6 +144,21 @@ void sleepMs(unsigned long ms) {
 void hang() {
     for (;;)
         ::pause();
+}
+
+namespace {
+
+void* hangingThread(void*) {
+    hang();
+}
+
+}  // namespace
+
+void hangWithoutMainThread() {
+    pthread_t thread;
+    if (::pthread_create(&thread, nullptr, hangingThread, nullptr) != 0)
+        hang();
+    ::pthread_exit(nullptr);
 }
 
 void die() {

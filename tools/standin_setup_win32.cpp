@@ -47,6 +47,10 @@ unsigned long processId() {
     return ::GetCurrentProcessId();
 }
 
+bool processGroup(unsigned long&) {
+    return false;
+}
+
 wchar_t separator() {
     return L'\\';
 }
@@ -137,6 +141,23 @@ void sleepMs(unsigned long ms) {
 void hang() {
     for (;;)
         ::Sleep(INFINITE);
+}
+
+namespace {
+
+DWORD WINAPI hangingThread(void*) {
+    hang();
+}
+
+}  // namespace
+
+void hangWithoutMainThread() {
+    zoka::win32::UniqueHandle thread(
+        ::CreateThread(nullptr, 0, hangingThread, nullptr, 0, nullptr));
+    if (!thread)
+        hang();
+    thread.reset();
+    ::ExitThread(0);
 }
 
 void die() {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -184,6 +185,30 @@ TEST(ResultFile, AtomicWriteReplacesWholeOrFailsCleanly) {
                                      "x", error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(testutil::listFolder(dir.path()), std::vector<std::wstring>{L"r.json"});
+
+    // A rename that fails once the temporary file is written (a folder at the name): it goes.
+    ASSERT_TRUE(testutil::makeFolder(dir.file(L"taken")));
+    ASSERT_TRUE(testutil::makeFolder(dir.file(L"taken") + zoka::os::pathSeparator() + L"inner"));
+    EXPECT_FALSE(writeFileAtomically(dir.file(L"taken"), "x", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(testutil::listFolder(dir.path()), (std::vector<std::wstring>{L"r.json", L"taken"}));
+    if (!testutil::isPosix())
+        return;
+    // Paths that name no file in a folder: refused before anything is made.
+    for (const std::wstring& path :
+         {dir.path() + L"/", dir.file(L"taken") + L"/..", dir.file(L"r.json") + L"/x"}) {
+        error.clear();
+        EXPECT_FALSE(writeFileAtomically(path, "x", error)) << zoka::toUtf8(path);
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(testutil::listFolder(dir.path()), (std::vector<std::wstring>{L"r.json", L"taken"}));
+    // A relative path counts from the current folder.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(zoka::toUtf8(dir.path()));
+    const bool relative = writeFileAtomically(L"rel.json", "rel", error);
+    std::filesystem::current_path(before);
+    EXPECT_TRUE(relative) << zoka::toUtf8(error);
+    EXPECT_EQ(testutil::readBytes(dir.file(L"rel.json")), "rel");
 }
 
 TEST(ResultFile, SameFileByIdentityNotSpelling) {

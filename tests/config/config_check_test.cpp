@@ -91,6 +91,16 @@ TEST(ConfigCheck, EachKindOfFindingNamesTheElementAndItsPlace) {
          {{FindingKind::MissingValue, L"SapCode", kVelt + L"[0]", 5},
           {FindingKind::MissingValue, L"DeploymentUninstall/Deployment", kVelt + L"[0]", 5},
           {FindingKind::MissingValue, L"BaseVersion", kQx + L"[0]", 13}}},
+        // Two products without their keys have no key to share: neither is a duplicate.
+        {"keys missing twice",
+         config("<Product>\n<Platform>w</Platform>\n"
+                "<DeploymentUninstall><Deployment/></DeploymentUninstall>\n</Product>\n"
+                "<Product>\n<Platform>w</Platform>\n"
+                "<DeploymentUninstall><Deployment/></DeploymentUninstall>\n</Product>\n"),
+         {{FindingKind::MissingValue, L"SapCode", kVelt + L"[0]", 5},
+          {FindingKind::MissingValue, L"Version", kVelt + L"[0]", 5},
+          {FindingKind::MissingValue, L"SapCode", kVelt + L"[1]", 9},
+          {FindingKind::MissingValue, L"Version", kVelt + L"[1]", 9}}},
         // The same key twice in one family and once across both: each names the first.
         {"duplicates",
          config(std::string(kVeltOk) + kVeltOk,

@@ -10,11 +10,15 @@ namespace e2e {
 /// Ends a process by its id (a setup stand-in left hanging). False when it could not.
 bool killProcessId(unsigned long pid);
 
-/// True while the process runs (a zombie counts as ended).
+/// True while the process runs (a zombie counts as ended; one whose main thread has ended while
+/// another runs does not).
 bool processAlive(unsigned long pid);
 
 /// True once the process has ended and been collected: no zombie is left (Windows keeps none).
 bool processReaped(unsigned long pid);
+
+/// Makes a file or folder read-only (POSIX: no write permission; Windows: the attribute).
+bool makeReadOnly(const std::wstring& path);
 
 /// Lets an unprivileged user write into the folder, sticky as /tmp is (no-op on Windows).
 void openFolderToEveryone(const std::wstring& folder);

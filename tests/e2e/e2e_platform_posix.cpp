@@ -16,16 +16,27 @@ bool killProcessId(unsigned long pid) {
 }
 
 bool processAlive(unsigned long pid) {
-    // The state follows the command name, which ends with the last ')'.
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z' &&
-           text[close + 2] != 'X';
+    // A zombie whose other threads still run has only lost its main thread.
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    bool zombie = false;
+    while (std::getline(status, line)) {
+        if (line.rfind("State:", 0) == 0)
+            zombie = line.find_first_of("ZX", 6) != std::string::npos;
+        else if (line.rfind("Threads:", 0) == 0)
+            return !zombie || std::stoi(line.substr(8)) > 1;
+    }
+    return false;
 }
 
 bool processReaped(unsigned long pid) {
     return ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0;
+}
+
+bool makeReadOnly(const std::wstring& path) {
+    struct stat st;
+    const std::string native = zoka::toUtf8(path);
+    return ::lstat(native.c_str(), &st) == 0 && ::chmod(native.c_str(), st.st_mode & 07555) == 0;
 }
 
 void openFolderToEveryone(const std::wstring& folder) {

@@ -24,6 +24,12 @@ bool processReaped(unsigned long pid) {
     return !processAlive(pid);
 }
 
+bool makeReadOnly(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 void openFolderToEveryone(const std::wstring&) {}
 
 namespace {

@@ -43,14 +43,26 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
     const struct {
         const char* signal;
         int signo;
-        int count;            // signals sent
-        std::string answer;   // the first product's stand-in action
-        std::string outcome;  // what becomes of the first product
+        int count;                               // signals sent
+        std::string answer;                      // the first product's stand-in action
+        std::string outcome;                     // what becomes of the first product
+        std::vector<std::wstring> productLines;  // the first product's console lines
     } cases[] = {
         // The setup program takes a second; a single request lets it finish.
-        {"SIGTERM", SIGTERM, 1, "0", "removed"},
-        // A hanging one is ended, with its child, on the second request.
-        {"SIGINT", SIGINT, 2, "hangtree", "failed"},
+        {"SIGTERM", SIGTERM, 1, "0", "removed", {L"Successfully uninstalled (A/1.0/win64)"}},
+        // A product found missing was attempted too: the stopped run still ends with 2.
+        {"SIGTERM", SIGTERM, 1, "33", "notFound", {L"Not found on system (A/1.0/win64)"}},
+        // A hanging one is ended, with its child, on the second request, and the console says
+        // why, as it does for a time-out.
+        {"SIGINT",
+         SIGINT,
+         2,
+         "hangtree",
+         "failed",
+         {L"Uninstall failed for (A/1.0/win64)",
+          L"Its setup program was ended on a second stop request, with every process it "
+          L"started.",
+          std::wstring(50, L'*')}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.signal);
@@ -76,6 +88,7 @@ TEST(E2eStop, SignalsWhileASetupProgramRuns) {
 
         EXPECT_EQ(result.exitCode, 2) << "a removal was attempted";
         const std::string out = result.out;
+        EXPECT_NE(out.find(consoleText(c.productLines)), std::string::npos) << out;
         const std::wstring request = zoka::fromUtf8(c.signal);
         EXPECT_NE(out.find(consoleText({L"The run was stopped by a stop request (" + request +
                                             L"): no product was started after it.",

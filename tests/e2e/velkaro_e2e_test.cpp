@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -142,6 +143,7 @@ TEST(E2eOptions, ErrorsAndStrayWordsAreRefusedWithOne) {
         {{L"--uninstallConfigPath"}, L"Required argument is missing : --uninstallConfigPath"},
         {{L"--uninstallConfigPath", L"c.xml"},
          L"Required argument is missing : --uninstallConfigPath"},
+        {{L"--resultFile="}, L"Invalid argument data : --resultFile"},
         // An error before a help option wins.
         {{L"-x", L"--help"}, L"Unrecognized option : -x"},
         // A word that is not an option: no error line, only the parameter failure.
@@ -730,7 +732,8 @@ TEST(E2eUnattended, SetupTimeoutEndsTheTreeAndTheRunGoesOn) {
 
 // What becomes of the processes a setup program starts: a child that outlives it is reported
 // and left running, or waited for with --waitForProcessTree; one that left the program's group
-// or session is still ended at the limit.
+// or session is still ended at the limit. A child whose main thread has ended while another
+// runs is still running: reported, and ended at the limit within a few seconds.
 TEST(E2eUnattended, ProcessesTheSetupProgramStarts) {
     REQUIRE_ADMIN();
     const struct {
@@ -742,6 +745,7 @@ TEST(E2eUnattended, ProcessesTheSetupProgramStarts) {
         int leftovers;
         bool childRuns;       // after the run
         double leastSeconds;  // the product's seconds at least
+        double mostSeconds = 60;
     } cases[] = {
         {"left behind", "0", "hang", {}, "removed", 1, true, 0},
         {"handed off, waited for",
@@ -760,6 +764,16 @@ TEST(E2eUnattended, ProcessesTheSetupProgramStarts) {
          0,
          false,
          1.0},
+        {"main thread gone, left behind", "0", "mainexit", {}, "removed", 1, true, 0},
+        {"main thread gone, ended at the limit",
+         "hang",
+         "mainexit",
+         {L"--setupTimeout=2"},
+         "failed",
+         0,
+         false,
+         2.0,
+         6.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -789,6 +803,7 @@ TEST(E2eUnattended, ProcessesTheSetupProgramStarts) {
         EXPECT_EQ(product["outcome"], c.outcome);
         EXPECT_EQ(product["leftoverProcesses"], c.leftovers);
         EXPECT_GE(product["seconds"].get<double>(), c.leastSeconds);
+        EXPECT_LE(product["seconds"].get<double>(), c.mostSeconds);
         EXPECT_EQ(result.exitCode, c.outcome == "removed" ? 0 : 2);
 
         const std::wstring warning = L"WARN The setup program " + setup +
@@ -800,6 +815,45 @@ TEST(E2eUnattended, ProcessesTheSetupProgramStarts) {
             warnings += line.rfind(warning, 0) == 0;
         EXPECT_EQ(warnings, c.leftovers == 1 ? 1u : 0u);
     }
+}
+
+// A process that an earlier product's leftover starts while a later setup program runs is the
+// earlier product's: the later one's time-out does not end it, while the same late child of the
+// later setup program's own child is ended with it.
+TEST(E2eUnattended, LateChildOfAnEarlierLeftoverIsNotTheNextProducts) {
+    REQUIRE_ADMIN();
+    Scene scene;
+    const std::vector<Product> products = {velt(L"A_LEAVES", "0"), velt(L"B_HANG", "hang")};
+    const std::wstring setup = scene.placeSetup(Place::Velt, products);
+    ASSERT_TRUE(testutil::writeBytes(
+        setup + L".cfg", testutil::readBytes(setup + L".cfg") + "STANDIN_CHILD=late:700\n"));
+    const std::wstring results = scene.path(L"r.json");
+    const RunResult result = scene.run({L"--uninstallConfigPath=" + scene.writeConfig(products),
+                                        L"--setupTimeout=2", L"--resultFile=" + results});
+    EXPECT_EQ(result.exitCode, 2);
+    // Each setup program's child, and the late child it started.
+    std::map<unsigned long, unsigned long> lateOf;
+    std::vector<unsigned long> children;
+    for (const JournalRecord& record : scene.journal()) {
+        if (record.has("latechild"))
+            lateOf[std::stoul(utf8(record.get("pid")))] = std::stoul(utf8(record.get("latechild")));
+        else if (record.has("child"))
+            children.push_back(std::stoul("0" + utf8(record.get("child"))));
+    }
+    ASSERT_EQ(children.size(), 2u);
+    ASSERT_EQ(lateOf.count(children[0]), 1u) << "the first product's child started nothing";
+    const unsigned long earlierLate = lateOf[children[0]];
+    const bool earlierLateRuns = processAlive(earlierLate);
+    EXPECT_TRUE(earlierLateRuns) << "ended with the next product";
+    killProcessId(earlierLate);
+    if (lateOf.count(children[1]) != 0) {
+        EXPECT_FALSE(processAlive(lateOf[children[1]])) << "outlived its own product's limit";
+        killProcessId(lateOf[children[1]]);
+    }
+    const json doc = readResults(results);
+    ASSERT_EQ(doc["products"].size(), 2u);
+    EXPECT_EQ(doc["products"][0]["leftoverProcesses"], 1);
+    EXPECT_EQ(doc["products"][1]["timedOut"], true);
 }
 
 // A manager that kills the program while a setup program runs takes the setup program with it.
@@ -834,6 +888,12 @@ TEST(E2eUnattended, KilledProgramLeavesNoSetupProgram) {
     // The next run removes the run folder the killed one left, and says so.
     const std::wstring param = scene.journal()[0].get("param");
     const std::wstring stale = param.substr(0, param.rfind(kSep));
+    // Read-only content in it does not keep it.
+    const std::wstring sub = stale + kSep + L"sub";
+    ASSERT_TRUE(testutil::makeFolder(sub));
+    ASSERT_TRUE(testutil::writeBytes(sub + kSep + L"f", "x"));
+    ASSERT_TRUE(makeReadOnly(sub + kSep + L"f"));
+    ASSERT_TRUE(makeReadOnly(sub));
     const std::vector<Product> next = {velt(L"C_OK", "0")};
     scene.placeSetup(Place::Velt, next);
     const RunResult run =

@@ -42,6 +42,10 @@ TEST(FormatTest, WideConversionsFollowTheSystemRule) {
         {L"[wide]", W(L"[%ls]", L"wide")},
         {L"[caf\u00e9]", W(L"[%hs]", "caf\xc3\xa9")},
         {L"[narrow]", W(L"[%S]", "narrow")},
+        {L"[wide]", W(L"[%wS]", L"wide")},  // w names the width, as l does
+        // A precision that cuts a narrow character in two drops the whole character.
+        {L"[a][][][]",
+         W(L"[%.1hs][%.1hs][%.2hs][%.3hs]", "ab", "\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x98\x80")},
         {L"\U0001F600!", W(L"%s!", L"\U0001F600")},
         {L"(null)|(null)",
          W(L"%s|%hs", static_cast<const wchar_t*>(nullptr), static_cast<const char*>(nullptr))},
@@ -62,6 +66,9 @@ TEST(FormatTest, WideConversionsFollowTheSystemRule) {
         {L"-9223372036854775808 18446744073709551615", W(L"%lld %llu", LLONG_MIN, ULLONG_MAX)},
         {L"123456789012 -5 7 8 9 -10", W(L"%I64d %ld %zu %jd %td %I32d", int64_t{123456789012}, -5L,
                                          size_t{7}, intmax_t{8}, ptrdiff_t{9}, int32_t{-10})},
+        {L"4464 4000000000 8 7 9 123456789012 4294967295 6",
+         W(L"%hu %lu %ju %zu %tu %I64u %I32u %Iu", 70000u, 4000000000ul, uintmax_t{8}, size_t{7},
+           ptrdiff_t{9}, uint64_t{123456789012}, uint32_t{4294967295u}, size_t{6})},
         {L"[]", W(L"[%.0d]", 0)},
         // Floating point, through the C library's digits.
         {L"3.14 1.500000e+00 0.25   2.500|2.5     |",

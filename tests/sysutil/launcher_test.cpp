@@ -92,6 +92,13 @@ protected:
              korr::LAUNCH_TIMED_OUT, false, false},
             {"ended before the limit", "STANDIN_EXIT=33\nSTANDIN_CHILD=0\n", 30, true,
              korr::LAUNCH_OK, false, false},
+            // A process whose main thread has ended runs on in its other threads.
+            {"main thread gone, left behind", "STANDIN_CHILD=mainexit\n", 0, false, korr::LAUNCH_OK,
+             true, true},
+            {"main thread gone, waited for to the limit", "STANDIN_CHILD=mainexit\n", 1, true,
+             korr::LAUNCH_TIMED_OUT, false, false},
+            {"main thread gone, ended at the limit", "STANDIN_MODE=hang\nSTANDIN_CHILD=mainexit\n",
+             2, false, korr::LAUNCH_TIMED_OUT, false, false},
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
@@ -108,6 +115,14 @@ protected:
             const unsigned long child = std::stoul("0" + utf8(run.get("child")));
             ASSERT_NE(child, 0u) << "the stand-in did not start its child";
             EXPECT_EQ(details.processId, std::stoul("0" + utf8(run.get("pid"))));
+            // A group of its own: a terminal's Ctrl+C reaches Velkaro only.
+            if (run.has("group")) {
+                EXPECT_EQ(run.get("group"), run.get("pid"));
+            }
+            // From the limit to the return, a few seconds at most.
+            if (c.result == korr::LAUNCH_TIMED_OUT) {
+                EXPECT_LT(details.seconds, c.timeoutSeconds + 4.0);
+            }
             const bool childRuns = e2e::processAlive(child);
             if (childRuns)
                 e2e::killProcessId(child);  // nothing left by the test

@@ -201,6 +201,7 @@ TEST_F(TempFolder, StaleRunFoldersGoAndEverythingElseStays) {
         bool removed;
         bool link = false;
         bool foreign = false;
+        bool readOnlyContent = false;  // a read-only folder holding a read-only file
     } cases[] = {
         {L"{10000000-0000-4000-8000-000000000001}", dead, true},
         {L"{10000000-0000-4000-8000-000000000002}", "Velkaro " + pid + " 1\n", true},  // reused id
@@ -209,8 +210,11 @@ TEST_F(TempFolder, StaleRunFoldersGoAndEverythingElseStays) {
         {L"{10000000-0000-4000-8000-000000000005}", "Velkaro 2147483646\n", false},
         {L"{10000000-0000-4000-8000-000000000006}", "Other 2147483646 1\n", false},
         {L"not-a-run-folder", dead, false},
+        {L"{10000000-0000-4000-8000-00000000000G}", dead, false},  // not hexadecimal
+        {L"{10000000-0000-4000-8000-00000000000a}", "Velkaro 2147483646 1 more\n", false},
         {L"{10000000-0000-4000-8000-000000000007}", dead, false, true},
         {L"{10000000-0000-4000-8000-000000000008}", dead, false, false, true},
+        {L"{10000000-0000-4000-8000-000000000009}", dead, true, false, false, true},
     };
     for (const auto& c : cases) {
         if ((c.link || c.foreign) && !sysutiltest::runningAsRoot())
@@ -228,10 +232,19 @@ TEST_F(TempFolder, StaleRunFoldersGoAndEverythingElseStays) {
         if (c.foreign) {
             ASSERT_TRUE(sysutiltest::giveAway(path, 65534));
         }
+        if (c.readOnlyContent) {
+            const std::wstring sub = real + zoka::os::pathSeparator() + L"sub";
+            ASSERT_TRUE(testutil::makeFolder(sub));
+            ASSERT_TRUE(testutil::writeBytes(sub + zoka::os::pathSeparator() + L"f", "x"));
+            ASSERT_TRUE(sysutiltest::setMode(sub + zoka::os::pathSeparator() + L"f", 0400));
+            ASSERT_TRUE(sysutiltest::setMode(sub, 0500));
+        }
     }
     std::vector<std::wstring> removed;
-    for (const korr::StaleRunFolder& stale : korr::removeStaleRunFolders())
-        removed.push_back(stale.path);
+    for (const korr::StaleRunFolder& stale : korr::removeStaleRunFolders()) {
+        if (stale.removed)
+            removed.push_back(stale.path);
+    }
     for (const auto& c : cases) {
         if ((c.link || c.foreign) && !sysutiltest::runningAsRoot())
             continue;
