@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "base/platform.h"
+#include "base/unicode.h"
 #include "logging/shared_logger.h"
 #include "support/file_utils.h"
 #include "support/string_utils.h"
@@ -60,9 +61,17 @@ std::wstring withoutTrailingSeparator(std::wstring path) {
     return path;
 }
 
+// A run folder that could not be removed keeps its marker, or gets it back when it went before
+// the folder refused to go, so that the next run finds the folder again.
+void keepMarker(const std::wstring& path, const std::string& marker) {
+    if (!marker.empty() && !detail::isGone(path))
+        zoka::writeTextFile(path + zoka::os::pathSeparator() + kMarkerName, zoka::fromUtf8(marker));
+}
+
 // Everything but the marker goes first, read-only entries too (they are the user's own); the
 // marker goes last, so that a folder that cannot be emptied is found again by the next run.
-bool removeStaleFolder(const std::wstring& path, std::wstring& failedPath) {
+bool removeStaleFolder(const std::wstring& path, const std::string& marker,
+                       std::wstring& failedPath) {
     for (const std::wstring& name : detail::entryNames(path)) {
         if (name == kMarkerName)
             continue;
@@ -80,6 +89,7 @@ bool removeStaleFolder(const std::wstring& path, std::wstring& failedPath) {
         return true;
     if (failedPath.empty())
         failedPath = path;
+    keepMarker(path, marker);
     return false;
 }
 
@@ -164,7 +174,10 @@ bool RunFolder::remove(std::wstring& failedPath) {
         return false;
     }
     detail::release(held_);
-    return zoka::deleteDirectory(path_, failedPath, true, false, nullptr, true);
+    if (zoka::deleteDirectory(path_, failedPath, true, false, nullptr, true))
+        return true;
+    keepMarker(path_, markerText());
+    return false;
 }
 
 std::vector<StaleRunFolder> removeStaleRunFolders() {
@@ -186,7 +199,7 @@ std::vector<StaleRunFolder> removeStaleRunFolders() {
         if (detail::processStartTime(pid, running) && running == start)
             continue;  // its owner still runs
         StaleRunFolder stale{path, pid, false, std::wstring()};
-        stale.removed = removeStaleFolder(path, stale.failedPath);
+        stale.removed = removeStaleFolder(path, text, stale.failedPath);
         found.push_back(stale);
     }
     return found;
