@@ -88,7 +88,7 @@ bool readProduct(const Value& v, size_t index, bool running, ProductResult& prod
     const int o = outcome == nullptr ? -1
                                      : wordIndex(*outcome, field::kOutcomeWords.data(),
                                                  field::kOutcomeWords.size());
-    const bool pending = o < 0 && running && outcome->IsString() &&
+    const bool pending = o < 0 && running && outcome != nullptr && outcome->IsString() &&
                          std::string_view(outcome->GetString(), outcome->GetStringLength()) ==
                              field::kOutcomePending;
     if (o < 0 && !pending)
