@@ -82,29 +82,6 @@ TEST(ReportPage, MachineRowsEndAtTheirLastGivenValue) {
     }
 }
 
-TEST(ReportPage, FleetListsAndProductsReachThePage) {
-    Fleet fleet;
-    fleet.products = {{"VELT", "DRXA", "21.4.0", "win64"}};
-    fleet.machines = {machine("pc-1")};
-    fleet.machines[0].products = {{0, 2, 4, false, 0, 3}};  // failed, timed out, 3 left over
-    fleet.notInInventory = {"pc-1"};
-    fleet.others = {{"in/summary.json"}};
-    fleet.rerun = {"PC-1", "never-1"};
-    json data = pageData(fleet);
-    EXPECT_EQ(data["machines"][0][10], json({0, 2, nullptr, 4, 3}));
-    EXPECT_EQ(data["notInInventory"], json({"pc-1"}));
-    EXPECT_EQ(data["others"], json({"in/summary.json"}));
-    EXPECT_EQ(data["rerun"], json({"PC-1", "never-1"}));
-    EXPECT_TRUE(data["changes"].is_null());
-
-    fleet.changes = {true, {"pc-1"}, {}, {"pc-2"}, {"pc-3"}};
-    data = pageData(fleet);
-    EXPECT_EQ(data["changes"], json({{"newlyFailed", {"pc-1"}},
-                                     {"newlyFixed", json::array()},
-                                     {"stillFailing", {"pc-2"}},
-                                     {"newlyReported", {"pc-3"}}}));
-}
-
 // Rows hold their results file's path after the folder they share, cut at a separator only.
 TEST(ReportPage, PathsAfterTheirCommonFolder) {
     const std::vector<std::vector<std::string>> cases = {
