@@ -169,7 +169,7 @@ for e in "${expect[@]}"; do
     grep -Eq "^$host-host +: ok=[0-9]+ +changed=[0-9]+ +unreachable=0 +failed=$failed " "$work/ansible.txt" ||
         show "$host: recap is not failed=$failed"
     for message in "${row[@]:3}"; do
-        said "$host" | grep -qF -- "$message" || show "$host: no '$message'"
+        grep -qF -- "$message" <(said "$host") || show "$host: no '$message'"
     done
     fetched="$work/fetched/$host-host/results.json"
     if [ "$results" = - ]; then

@@ -80,8 +80,8 @@ for exe in Velkaro.exe x64/Velkaro.exe; do
         grep -qF "$want" "$work/res.rc" || fail "$exe: no '$want' in its resources"
     done
 done
-i686-w64-mingw32-objdump -f "$dir/Velkaro.exe" | grep -q 'pei-i386' || fail "Velkaro.exe is not the i686 program"
-i686-w64-mingw32-objdump -f "$dir/VelkaroReport.exe" | grep -q 'pei-i386' ||
+grep -q 'pei-i386' <(i686-w64-mingw32-objdump -f "$dir/Velkaro.exe") || fail "Velkaro.exe is not the i686 program"
+grep -q 'pei-i386' <(i686-w64-mingw32-objdump -f "$dir/VelkaroReport.exe") ||
     fail "VelkaroReport.exe is not the i686 program"
 osslsigncode verify -CAfile "$work/cert.pem" -in "$dir/VelkaroReport.exe" >"$work/verify.txt" 2>&1 ||
     { cat "$work/verify.txt"; fail "signature of VelkaroReport.exe"; }
@@ -188,9 +188,9 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.txt" 2>
     fail "the programs are not on the PATH where the package puts them"
 # Velkaro logs even its usage into the temporary folder: one of the check's own.
 mkdir -m 0700 "$work/run" "$work/run/tmp" "$work/fleet" "$work/fleet/this-host"
-TMPDIR="$work/run/tmp" /usr/sbin/Velkaro --help | grep -q 'uninstallConfigPath' ||
+grep -q 'uninstallConfigPath' <(TMPDIR="$work/run/tmp" /usr/sbin/Velkaro --help) ||
     fail "Velkaro --help from /usr/sbin"
-/usr/bin/VelkaroReport --help | grep -q -- '--out=' || fail "VelkaroReport --help from /usr/bin"
+grep -q -- '--out=' <(/usr/bin/VelkaroReport --help) || fail "VelkaroReport --help from /usr/bin"
 # A tiny fleet: the installed program's dry run of the installed sample configuration, and the
 # installed report over its results file (exit code 2: a dry run is not a success).
 (cd "$work/run" && TMPDIR="$work/run/tmp" /usr/sbin/Velkaro --dryRun \
@@ -208,7 +208,7 @@ summary = json.load(open(sys.argv[1]))
 sys.exit(0 if summary["machines"] == 1 and summary["dryRun"] == 1 else 1)
 EOF_SUMMARY
 for page in 8/Velkaro 1/VelkaroReport; do
-    zcat "/usr/share/man/man${page%%/*}/${page#*/}.${page%%/*}.gz" | grep -q '^\.SH' ||
+    grep -q '^\.SH' <(zcat "/usr/share/man/man${page%%/*}/${page#*/}.${page%%/*}.gz") ||
         fail "no manual page ${page#*/}(${page%%/*})"
 done
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velkaro >"$work/apt.txt" 2>&1 ||

@@ -66,7 +66,7 @@ kept=()
 cd "$work"
 # The hosts to run again, where the build writes them.
 rerun=()
-"$bin/VelkaroReport" --help 2>&1 | grep -q -- --rerun= && rerun=(--rerun=rerun.txt)
+grep -q -- --rerun= <("$bin/VelkaroReport" --help 2>&1) && rerun=(--rerun=rerun.txt)
 set +e
 "$bin/VelkaroReport" --out=native.html --summary=summary.json --csv=fleet.csv \
     --inventory=inventory.txt --staleAfter=30 "${rerun[@]}" fleet >report.txt 2>&1
