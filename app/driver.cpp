@@ -208,18 +208,21 @@ void leaveResultsToRunningInstance(zoka::Logger& logger, RunState& state) {
     err({L"The results file ", path, L" was left to the running instance."});
 }
 
-/// Refreshes the running results file after each product, so that a run killed later shows
-/// what it had done; a failure is said once and does not stop the run. Products quicker than
-/// ten writes of the file are gathered into the next write, so that writing never takes more
-/// than a tenth of the run.
+/// Refreshes the running results file as products are handled, so that a run killed later
+/// shows what it had done; a failure is said once and does not stop the run. The file is
+/// written while the next setup program runs, not between products, so a run waits for it
+/// only at its end; products quicker than ten writes of the file are gathered into the next
+/// write, so that writing never takes more than a tenth of the run.
 class ProgressWriter {
 public:
     ProgressWriter(zoka::Logger& logger, RunState& state) : logger_(logger), state_(state) {}
-    void operator()() {
+    void productHandled() { unwritten_ = true; }
+    void setupRuns() {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point now = Clock::now();
-        if (state_.resultFile.empty() || failed_ || now < next_)
+        if (state_.resultFile.empty() || failed_ || !unwritten_ || now < next_)
             return;
+        unwritten_ = false;
         state_.record.running = true;
         std::wstring error;
         failed_ = !writeResults(&logger_, state_, error, false);
@@ -234,6 +237,7 @@ private:
     zoka::Logger& logger_;
     RunState& state_;
     bool failed_ = false;
+    bool unwritten_ = false;
     std::chrono::steady_clock::time_point next_;
 };
 
@@ -305,7 +309,8 @@ int runLocked(zoka::Logger& logger, const std::wstring& configPath, RunState& st
         return 1;
     }
     ProgressWriter progress(logger, state);
-    uninstaller.onProductHandled = std::ref(progress);
+    uninstaller.onProductHandled = [&progress] { progress.productHandled(); };
+    uninstaller.whileSetupRuns = [&progress] { progress.setupRuns(); };
     printProductListing(logger, uninstaller.productsToRemove);
     int returnCode = uninstaller.uninstallProducts(&record) ? 0 : 2;
     if (korr::stopRequestCount() > 0) {

@@ -44,6 +44,9 @@ public:
     bool waitForProcessTree = false;
     /// Called after each product is sorted (its record entry complete), when set.
     std::function<void()> onProductHandled;
+    /// Called once while each setup program runs, when set: work that can wait for the next
+    /// setup program is done while it runs, not between products.
+    std::function<void()> whileSetupRuns;
 
     zoka::Logger logger;  // constructed first, destroyed last
     ProductSet productsToRemove;

@@ -114,6 +114,7 @@ bool MediaUninstaller::runSetup(const UninstallProduct& product, const std::wstr
     korr::LaunchLimits limits;
     limits.timeoutSeconds = setupTimeoutSeconds;
     limits.waitForProcessTree = waitForProcessTree;
+    limits.whileRunning = whileSetupRuns;
     limits.onStopRequest = [&](unsigned long processId) {
         logger.error(L"",
                      L"Stop requested (%s) while the setup program %s (process %d) removes "

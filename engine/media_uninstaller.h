@@ -4,6 +4,7 @@
 // operation per family.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ public:
     uint32_t setupTimeoutSeconds = 0;
     /// Waits for every process a setup program started, not only for the program.
     bool waitForProcessTree = false;
+    /// Called once while each setup program runs, when set.
+    std::function<void()> whileSetupRuns;
     /// When set, the next removal writes its launch's details here.
     ProductRecord* launchRecord = nullptr;
 

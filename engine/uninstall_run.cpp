@@ -54,6 +54,7 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
     MediaUninstaller media;  // its destructor removes the run folder on every way out
     media.setupTimeoutSeconds = setupTimeoutSeconds;
     media.waitForProcessTree = waitForProcessTree;
+    media.whileSetupRuns = whileSetupRuns;
     if (record != nullptr) {
         // Entries are referred to while their product runs: no reallocation after this.
         record->products.reserve(record->products.size() + productsToRemove.size());
@@ -99,7 +100,8 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
             newRecord(record, scratch, product, ProductOutcome::Ignored);
             continue;
         }
-        ProductRecord& entry = newRecord(record, scratch, product, ProductOutcome::Failed);
+        // Pending while its setup program runs: the running file may be written meanwhile.
+        ProductRecord& entry = newRecord(record, scratch, product, ProductOutcome::Pending);
         media.launchRecord = &entry;
 
         reportProduct(logger, L"Uninstalling (%s/%s/%s)", L"Uninstalling (", product);
@@ -127,6 +129,7 @@ bool ProductUninstaller::uninstallProducts(RunRecord* record) {
                           L"Successfully uninstalled (", product);
         } else {
             failedProducts.insert(product);
+            entry.outcome = ProductOutcome::Failed;
             runResult = false;
             reportProduct(logger, L"Uninstall failed for (%s/%s/%s)", L"Uninstall failed for (",
                           product);

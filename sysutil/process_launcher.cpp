@@ -121,6 +121,11 @@ WaitWatch::WaitWatch(const LaunchLimits& limits)
     : limits_(limits), startMs_(nowMs()), stopsAtStart_(0) {}
 
 WaitStep WaitWatch::check(unsigned long processId) {
+    if (!running_) {
+        running_ = true;
+        if (limits_.whileRunning)
+            limits_.whileRunning();
+    }
     const int stops = stopRequestCount();
     if (stops > 0 && !stopReported_) {
         stopReported_ = true;

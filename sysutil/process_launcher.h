@@ -26,6 +26,9 @@ struct LaunchLimits {
     /// Called once, with the program's process id, when a (first) stop request comes while the
     /// program runs; the wait goes on. A second request ends the program and all it started.
     std::function<void(unsigned long processId)> onStopRequest;
+    /// Called once, as soon as the program runs: the caller's own work, done while the program
+    /// does its, instead of before or after it.
+    std::function<void()> whileRunning;
 };
 
 /// A process that a program started and left running when it ended.

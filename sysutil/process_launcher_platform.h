@@ -29,6 +29,7 @@ private:
     int64_t startMs_;
     int stopsAtStart_;
     bool stopReported_ = false;
+    bool running_ = false;
 };
 
 /// Starts the program with the finished command line in `workingFolder`, in a group of its own,

@@ -107,10 +107,14 @@ protected:
             limits.timeoutSeconds = c.timeoutSeconds;
             limits.waitForProcessTree = c.waitForProcessTree;
             korr::LaunchDetails details;
+            // The caller's work runs once, with the program started.
+            std::vector<unsigned long> startedWhenCalled;
+            limits.whileRunning = [&] { startedWhenCalled.push_back(details.processId); };
             uint32_t exitCode = kUntouched;
             EXPECT_EQ(korr::runProcessAndWait(setup_, qxArguments(), exitCode, L"", true, limits,
                                               &details),
                       c.result);
+            EXPECT_EQ(startedWhenCalled, std::vector<unsigned long>{details.processId});
             const JournalRecord run = lastRun();
             const unsigned long child = std::stoul("0" + utf8(run.get("child")));
             ASSERT_NE(child, 0u) << "the stand-in did not start its child";
