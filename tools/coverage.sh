@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Line and branch coverage of Velkaro's own code (app, config, engine, sysutil, support,
-# logging, base) by the native test suite, measured with gcov and reported by gcovr.
+# logging, base) by the native test suite and the fault-injection check (at most 60 positions
+# of each call), measured with gcov and reported by gcovr.
 #
 #   tools/coverage.sh            # build the `coverage` preset, run the tests, print the figures
 #   VELKARO_COVERAGE_HTML=1 tools/coverage.sh   # also build/coverage/html/index.html
@@ -20,6 +21,30 @@ find build/coverage -name '*.gcda' -delete
 build/coverage/bin/velkaro_tests --gtest_brief=1 \
     --gtest_filter=-E2eRefusal.WithoutAdministratorRights ||
     echo "(some tests failed; coverage still reported)"
+
+# The fault-injection check's runs count too (the error paths only a failing system call
+# reaches). Each run keeps its counters in a folder of its own, merged in one by one: a run
+# whose counters a failed write left unreadable is left out.
+counters=$(mktemp -d /tmp/velkaro-counters-XXXXXX)
+trap 'rm -rf "$counters"' EXIT
+mkdir "$counters/all"
+(cd build/coverage && find . -name '*.gcda' -exec cp --parents {} "$counters/all/" \;)
+VELKARO_FAULTS_COUNTERS="$counters" VELKARO_FAULTS_BIN=build/coverage/bin \
+    bash tools/check_faults.sh --most=60 >"$counters/faults.txt" 2>&1 ||
+    { tail -5 "$counters/faults.txt"; echo "(the fault check failed; coverage still reported)"; }
+merged=0 unreadable=0
+for run in "$counters"/run-*; do
+    if gcov-tool merge -o "$counters/next" "$counters/all" "$run$(pwd)/build/coverage" \
+        >/dev/null 2>&1; then
+        rm -rf "$counters/all" && mv "$counters/next" "$counters/all"
+        merged=$((merged + 1))
+    else
+        rm -rf "$counters/next"
+        unreadable=$((unreadable + 1))
+    fi
+done
+(cd "$counters/all" && find . -name '*.gcda' -exec cp --parents {} "$OLDPWD/build/coverage/" \;)
+echo "Fault-injection runs counted: $merged ($unreadable left out, their counters unreadable)"
 
 filter='(app|config|engine|sysutil|support|logging|base)/'
 args=(--root . --object-directory build/coverage --filter "$filter"
