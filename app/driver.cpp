@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -211,8 +212,8 @@ void leaveResultsToRunningInstance(zoka::Logger& logger, RunState& state) {
 /// Refreshes the running results file as products are handled, so that a run killed later
 /// shows what it had done; a failure is said once and does not stop the run. The file is
 /// written while the next setup program runs, not between products, so a run waits for it
-/// only at its end; products quicker than ten writes of the file are gathered into the next
-/// write, so that writing never takes more than a tenth of the run.
+/// only at its end. It is written at most once a second (and never for more than a tenth of the
+/// run): products handled meanwhile are gathered into the next write.
 class ProgressWriter {
 public:
     ProgressWriter(zoka::Logger& logger, RunState& state) : logger_(logger), state_(state) {}
@@ -230,7 +231,7 @@ public:
         if (failed_)
             logger_.error(L"", L"Failed to update the results file %s: %s",
                           state_.resultFile.c_str(), error.c_str());
-        next_ = now + (Clock::now() - now) * 10;
+        next_ = now + std::max<Clock::duration>(std::chrono::seconds(1), (Clock::now() - now) * 10);
     }
 
 private:
