@@ -146,21 +146,36 @@ private:
         return (name.size() * 31 + at(0) * 7 + at(name.size() / 2) * 3 + at(name.size() - 1)) %
                kSlots;
     }
+    // Equal lengths given; eight bytes at a time, the last eight overlapping.
     static bool same(const char* known, std::string_view name) {
-        for (size_t i = 0; i < name.size(); ++i) {
-            if (known[i] != name[i])
+        const size_t size = name.size();
+        if (size < 8) {
+            for (size_t i = 0; i < size; ++i) {
+                if (known[i] != name[i])
+                    return false;
+            }
+            return true;
+        }
+        auto word = [](const char* at) {
+            uint64_t w;
+            std::memcpy(&w, at, sizeof(w));
+            return w;
+        };
+        for (size_t i = 0; i + 8 < size; i += 8) {
+            if (word(known + i) != word(name.data() + i))
                 return false;
         }
-        return true;
+        return word(known + size - 8) == word(name.data() + size - 8);
     }
 
     uint8_t slots_[kSlots];
     uint8_t lengths_[kNameCount];
 };
 
+const KnownNames kKnownNames;
+
 int knownName(std::string_view name) {
-    static const KnownNames names;
-    return names.find(name);
+    return kKnownNames.find(name);
 }
 
 // An object's known members by name; the first of a name given twice, as a look-up would find.
