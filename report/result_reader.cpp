@@ -619,8 +619,8 @@ bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, st
     // file costs no allocation for its values.
     alignas(16) char pool[16384];
     rapidjson::MemoryPoolAllocator<> allocator(pool, sizeof(pool));
+    std::string text;  // what an in-place parse reads and its texts point into
     rapidjson::Document doc(&allocator);
-    std::string text;
     if (isAscii(bytes)) {
         // Plain ASCII has no encoding to check, and parsed in place (on a copy: `bytes` is
         // searched below), its texts are not copied again.
