@@ -45,8 +45,31 @@ std::string wideToUtf8(const std::wstring& wide) {
     return out;
 }
 
-bool hasJsonExtension(const fs::path& path) {
-    return lower(pathText(path.extension())) == ".json";
+using NativeView = std::basic_string_view<fs::path::value_type>;
+
+// The last name of a path found in a folder: what follows its last separator (or, on Windows,
+// the colon of a drive's current folder, as in "C:name").
+NativeView leafName(const fs::path::string_type& native) {
+    constexpr bool kWindows = fs::path::preferred_separator == '\\';
+    size_t at = native.size();
+    while (at > 0 && native[at - 1] != '/' && native[at - 1] != fs::path::preferred_separator &&
+           !(kWindows && native[at - 1] == ':'))
+        --at;
+    return NativeView(native).substr(at);
+}
+
+// A name ending in ".json", any case, that has a stem: ".json" alone is a hidden file's name.
+bool hasJsonExtension(NativeView name) {
+    static constexpr char kExtension[] = ".json";
+    constexpr size_t kLength = sizeof(kExtension) - 1;
+    if (name.size() <= kLength)
+        return false;
+    for (size_t i = 0; i < kLength; ++i) {
+        const auto c = name[name.size() - kLength + i];
+        if (c != kExtension[i] && !(c >= 'A' && c <= 'Z' && c - 'A' + 'a' == kExtension[i]))
+            return false;
+    }
+    return true;
 }
 
 void appendEscape(std::string& out, const char* format, unsigned value) {
@@ -108,6 +131,15 @@ std::string nameText(const fs::path& name) {
     return nativeNameText(name.native());
 }
 
+// pathText of a native name, without building a path (which splits it into its components).
+template <typename String>
+std::string nativePathText(const String& native) {
+    if constexpr (sizeof(native[0]) == 1)
+        return validUtf8(native);
+    else
+        return pathText(fs::path(native));
+}
+
 // A file found, with the name of its place.
 struct Found {
     // The native string, not a path: a path holds each of its components apart, which for
@@ -158,8 +190,9 @@ private:
 
     // The report's own page, CSV, summary or rerun list, by identity (checked only when the
     // name matches: most files cost nothing).
-    bool ownOutput(const fs::path& path) const {
-        if (outputNames_.count(path.filename().native()) == 0)
+    bool ownOutput(const fs::path& path) const { return ownOutput(path, path.filename().native()); }
+    bool ownOutput(const fs::path& path, NativeView name) const {
+        if (outputNames_.find(name) == outputNames_.end())
             return false;
         std::error_code ec;
         return std::any_of(options_.outputs.begin(), options_.outputs.end(),
@@ -173,9 +206,12 @@ private:
         const fs::path canonicalRoot = fs::weakly_canonical(root, ec);
         if (!ec && !visited_.insert(canonicalRoot).second)
             return;
-        std::vector<fs::path> pending{root};
+        // Each folder with the name of the place its files belong to; empty for the root, whose
+        // files are each a place of their own.
+        std::vector<std::pair<fs::path, std::string>> pending{{root, std::string()}};
         while (!pending.empty()) {
-            const fs::path dir = pending.back();
+            const fs::path dir = std::move(pending.back().first);
+            const std::string place = std::move(pending.back().second);
             pending.pop_back();
             std::vector<fs::directory_entry> entries;
             fs::directory_iterator it(dir, ec), end;
@@ -187,17 +223,22 @@ private:
                 entries.push_back(*it);
             if (ec)
                 fail(dir, ec);
-            // Sorted: the page is the same whatever order the file system lists.
-            std::sort(entries.begin(), entries.end());
+            // Sorted: the page is the same whatever order the file system lists. Every entry's
+            // path is the folder's and a name, so the whole texts compare as the names do.
+            std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+                return a.path().native() < b.path().native();
+            });
             for (auto e = entries.rbegin(); e != entries.rend(); ++e)
-                entry(root, *e, pending);
+                entry(root, place, *e, pending);
         }
     }
 
     // The entry's type comes from the folder listing where the system gives it, so a plain
     // file costs no extra look-up; links are followed.
-    void entry(const fs::path& root, const fs::directory_entry& e, std::vector<fs::path>& pending) {
+    void entry(const fs::path& root, const std::string& place, const fs::directory_entry& e,
+               std::vector<std::pair<fs::path, std::string>>& pending) {
         const fs::path& path = e.path();
+        const NativeView name = leafName(path.native());
         if (excluded(path))
             return;
         std::error_code ec;
@@ -223,11 +264,16 @@ private:
                 if (!visited_.insert(target).second)
                     return;
             }
-            pending.push_back(path);
-        } else if (hasJsonExtension(path) && !ownOutput(path)) {
+            // <root>/<host>/.../<file>.json (the playbooks' layout): the host is the folder
+            // directly under the root.
+            pending.emplace_back(path, place.empty() ? nativeNameText(name) : place);
+        } else if (hasJsonExtension(name) && !ownOutput(path, name)) {
             // Any *.json that is no folder is read, a dangling link or special file included:
             // the reader says what it is, so nothing meant as a results file is dropped.
-            files_.push_back({path.native(), nameText(placeOf(root, path)), false});
+            // <root>/<host>.json: the host is the name without ".json".
+            files_.push_back(
+                {path.native(),
+                 place.empty() ? nativeNameText(name.substr(0, name.size() - 5)) : place, false});
         }
     }
 
@@ -251,7 +297,7 @@ private:
     std::vector<Found>& files_;
     std::vector<UnreadableFile>& unreadable_;
     std::set<fs::path> visited_;
-    std::set<fs::path::string_type> outputNames_;
+    std::set<fs::path::string_type, std::less<>> outputNames_;
 };
 
 // One file's bytes, at most kMaxResultFileBytes + 1 of them: enough to tell a file that is too
@@ -260,10 +306,11 @@ class FileReader {
 public:
     FileReader() : buffer_(new char[kMaxResultFileBytes + 1]) {}
 
-    InputFault read(const fs::path& path, std::string_view& bytes, std::string& error) {
+    InputFault read(const fs::path::string_type& path, std::string_view& bytes,
+                    std::string& error) {
         size_t size = 0;
         const InputFault fault =
-            readInputFile(path, buffer_.get(), kMaxResultFileBytes + 1, size, error);
+            readInputFile(path.c_str(), buffer_.get(), kMaxResultFileBytes + 1, size, error);
         bytes = std::string_view(buffer_.get(), size);
         return fault;
     }
@@ -275,6 +322,22 @@ private:
 struct ProductIndex {
     std::vector<ProductName>& names;
     std::unordered_map<std::string, uint32_t> index;
+    std::vector<uint32_t> recent;  ///< by place in a file: the product the last file had there
+
+    // Files of one configuration list the same products in the same order: the product at
+    // the same place in the file before is tried first.
+    uint32_t of(const ProductName& name, size_t place) {
+        if (place < recent.size()) {
+            const ProductName& known = names[recent[place]];
+            if (known.family == name.family && known.sapCode == name.sapCode &&
+                known.version == name.version && known.platform == name.platform)
+                return recent[place];
+        } else {
+            recent.resize(place + 1);
+        }
+        recent[place] = of(name);
+        return recent[place];
+    }
 
     uint32_t of(const ProductName& name) {
         std::string key = name.family;
@@ -288,6 +351,33 @@ struct ProductIndex {
         return it->second;
     }
 };
+
+// Failing first, then by host name: sorted by index and then moved into place, each machine
+// once, with no second vector of machines.
+void sortMachines(std::vector<Machine>& machines) {
+    std::vector<size_t> order(machines.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&machines](size_t i, size_t j) {
+        const Machine &a = machines[i], &b = machines[j];
+        return std::tie(a.outcome, a.host, a.path) < std::tie(b.outcome, b.host, b.path);
+    });
+    // order[k] is the machine that belongs at k; each cycle of moves ends where it began.
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == i)
+            continue;
+        Machine held = std::move(machines[i]);
+        size_t at = i;
+        while (order[at] != i) {
+            const size_t from = order[at];
+            machines[at] = std::move(machines[from]);
+            order[at] = at;
+            at = from;
+        }
+        machines[at] = std::move(held);
+        order[at] = at;
+    }
+}
 
 bool later(const Machine& a, const Machine& b) {
     return std::tie(a.start, a.end, a.path) > std::tie(b.start, b.end, b.path);
@@ -415,7 +505,8 @@ Machine machineOf(RunResult& run, const Found& found, const std::string& path,
     machine.products.reserve(run.products.size());
     bool onlyIgnoredOrNotFound = !run.products.empty();
     for (const ProductResult& p : run.products) {
-        machine.products.push_back({products.of(p.name), p.outcome, p.launch, p.hasExitCode,
+        const size_t place = machine.products.size();
+        machine.products.push_back({products.of(p.name, place), p.outcome, p.launch, p.hasExitCode,
                                     p.exitCode, p.leftoverProcesses});
         const std::string_view word = resultformat::kOutcomeWords[p.outcome];
         onlyIgnoredOrNotFound &= word == "ignored" || word == "notFound";
@@ -474,7 +565,7 @@ Fleet collectFleet(const FleetOptions& options) {
     for (const fs::path& input : options.inputs)
         collector.input(input);
 
-    ProductIndex products{fleet.products, {}};
+    ProductIndex products{fleet.products, {}, {}};
     std::unordered_map<std::string, size_t> byHost;  // host key: index in machines
     FileReader reader;
     std::string_view bytes;
@@ -482,11 +573,10 @@ Fleet collectFleet(const FleetOptions& options) {
     RunResult run;
     fleet.machines.reserve(files.size());
     for (const Found& found : files) {
-        const fs::path file(found.path);
-        std::string path = pathText(file);
+        std::string path = nativePathText(found.path);
         Unreadable why = Unreadable::CannotRead;
         std::string detail;
-        const InputFault fault = reader.read(file, bytes, error);
+        const InputFault fault = reader.read(found.path, bytes, error);
         if (fault != InputFault::None) {
             why = fault == InputFault::NotAFile   ? Unreadable::NotAFile
                   : fault == InputFault::LinkLoop ? Unreadable::LinkLoop
@@ -575,9 +665,7 @@ Fleet collectFleet(const FleetOptions& options) {
                 fleet.neverReported.push_back(host);
         }
     }
-    std::sort(fleet.machines.begin(), fleet.machines.end(), [](const Machine& a, const Machine& b) {
-        return std::tie(a.outcome, a.host, a.path) < std::tie(b.outcome, b.host, b.path);
-    });
+    sortMachines(fleet.machines);
 
     // What to run again: every expected host that did not succeed (a dry run aside), as the
     // inventory spells it; without an inventory, every host seen.
@@ -643,7 +731,7 @@ bool readPreviousSummary(const fs::path& file,
     constexpr size_t kLimit = 256u << 20;
     std::unique_ptr<char[]> buffer(new char[kLimit + 1]);
     size_t size = 0;
-    if (readInputFile(file, buffer.get(), kLimit + 1, size, error) != InputFault::None)
+    if (readInputFile(file.c_str(), buffer.get(), kLimit + 1, size, error) != InputFault::None)
         return false;
     rapidjson::Document doc;
     doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(buffer.get(),

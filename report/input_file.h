@@ -13,7 +13,8 @@ enum class InputFault : unsigned char { None, NotAFile, LinkLoop, CannotRead };
 /// it, so the caller can tell it is too large). The file is opened without blocking and its type
 /// is checked on the opened descriptor or handle: a FIFO, device, socket or folder put at the
 /// name at any moment is refused (NotAFile), never waited on. `error` says why it failed.
-InputFault readInputFile(const std::filesystem::path& path, char* buffer, size_t capacity,
-                         size_t& size, std::string& error);
+/// `path` is the native name (path.c_str()).
+InputFault readInputFile(const std::filesystem::path::value_type* path, char* buffer,
+                         size_t capacity, size_t& size, std::string& error);
 
 }  // namespace velkaro::report

@@ -22,11 +22,11 @@ const char* kindOf(mode_t mode) {
 
 }  // namespace
 
-InputFault readInputFile(const std::filesystem::path& path, char* buffer, size_t capacity,
-                         size_t& size, std::string& error) {
+InputFault readInputFile(const std::filesystem::path::value_type* path, char* buffer,
+                         size_t capacity, size_t& size, std::string& error) {
     size = 0;
     // Without blocking: opening a FIFO would otherwise wait for a writer.
-    zoka::posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    zoka::posix::UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid()) {
         const int code = errno;
         if (code == ENXIO) {  // a socket, or a device without its driver
@@ -47,7 +47,8 @@ InputFault readInputFile(const std::filesystem::path& path, char* buffer, size_t
         return InputFault::NotAFile;
     }
     while (size < capacity) {
-        const ssize_t n = zoka::posix::readSome(fd.get(), buffer + size, capacity - size);
+        const size_t want = capacity - size;
+        const ssize_t n = zoka::posix::readSome(fd.get(), buffer + size, want);
         if (n < 0) {
             error = std::generic_category().message(errno);
             return InputFault::CannotRead;
@@ -55,6 +56,11 @@ InputFault readInputFile(const std::filesystem::path& path, char* buffer, size_t
         if (n == 0)
             break;
         size += static_cast<size_t>(n);
+        // A short read that brought the whole size the file had is its end: no read more to
+        // learn it (a file of size 0, as the system's own files are, is read to its end).
+        if (static_cast<size_t>(n) < want && st.st_size > 0 &&
+            size == static_cast<size_t>(st.st_size))
+            break;
     }
     return InputFault::None;
 }

@@ -7,12 +7,12 @@
 
 namespace velkaro::report {
 
-InputFault readInputFile(const std::filesystem::path& path, char* buffer, size_t capacity,
-                         size_t& size, std::string& error) {
+InputFault readInputFile(const std::filesystem::path::value_type* path, char* buffer,
+                         size_t capacity, size_t& size, std::string& error) {
     size = 0;
-    zoka::win32::UniqueHandle file(::CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    zoka::win32::UniqueHandle file(
+        ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD code = ::GetLastError();
         error = std::system_category().message(static_cast<int>(code));

@@ -430,23 +430,32 @@ std::string summaryDocument(const Fleet& fleet, const FleetOptions& options) {
 
 namespace {
 
+// Copies the text between the characters it escapes in runs.
 void appendScriptSafe(std::string& out, std::string_view json) {
+    size_t from = 0;
     for (size_t i = 0; i < json.size(); ++i) {
         const char c = json[i];
+        const char* escape = nullptr;
+        size_t length = 1;
         if (c == '<') {
-            out += "\\u003c";
+            escape = "\\u003c";
         } else if (c == '>') {
-            out += "\\u003e";
+            escape = "\\u003e";
         } else if (c == '&') {
-            out += "\\u0026";
+            escape = "\\u0026";
         } else if (c == '\xE2' && i + 2 < json.size() && json[i + 1] == '\x80' &&
                    (json[i + 2] == '\xA8' || json[i + 2] == '\xA9')) {
-            out += json[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
-            i += 2;
+            escape = json[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+            length = 3;
         } else {
-            out += c;
+            continue;
         }
+        out.append(json.data() + from, i - from);
+        out += escape;
+        i += length - 1;
+        from = i + 1;
     }
+    out.append(json.data() + from, json.size() - from);
 }
 
 }  // namespace

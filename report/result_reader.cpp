@@ -29,14 +29,172 @@ struct Fault {
     }
 };
 
-const Value* member(const Value& object, const char* name) {
-    const auto it = object.FindMember(name);
-    return it == object.MemberEnd() ? nullptr : &it->value;
+// The member names the reader knows. Each object's members are sorted into these slots in one
+// pass, and the check for a name given twice settles known names with a bit each.
+enum Name : uint8_t {
+    FormatVersion,
+    Program,
+    ProgramVersion,
+    State,
+    ProcessId,
+    StartTime,
+    EndTime,
+    HostName,
+    MachineId,
+    ConfigSha256,
+    ConfigPath,
+    LogPath,
+    SetupTimeout,
+    ExitCode,
+    Refusal,
+    StopRequest,
+    SetupProgramsLocated,
+    SetupPrograms,
+    Products,
+    DryRun,
+    Findings,
+    FamilyVelt,
+    FamilyQx,
+    Family,
+    SapCode,
+    VersionField,
+    Platform,
+    BaseVersion,
+    Outcome,
+    LaunchResult,
+    TimedOut,
+    Seconds,
+    CommandLine,
+    LeftoverProcesses,
+    kNameCount
+};
+constexpr const char* kNames[kNameCount] = {field::kFormatVersion,
+                                            field::kProgram,
+                                            field::kProgramVersion,
+                                            field::kState,
+                                            field::kProcessId,
+                                            field::kStartTime,
+                                            field::kEndTime,
+                                            field::kHostName,
+                                            field::kMachineId,
+                                            field::kConfigSha256,
+                                            field::kConfigPath,
+                                            field::kLogPath,
+                                            field::kSetupTimeout,
+                                            field::kExitCode,
+                                            field::kRefusal,
+                                            field::kStopRequest,
+                                            field::kSetupProgramsLocated,
+                                            field::kSetupPrograms,
+                                            field::kProducts,
+                                            field::kDryRun,
+                                            field::kFindings,
+                                            field::kFamilyVelt,
+                                            field::kFamilyQx,
+                                            field::kFamily,
+                                            field::kSapCode,
+                                            field::kVersionField,
+                                            field::kPlatform,
+                                            field::kBaseVersion,
+                                            field::kOutcome,
+                                            field::kLaunchResult,
+                                            field::kTimedOut,
+                                            field::kSeconds,
+                                            field::kCommandLine,
+                                            field::kLeftoverProcesses};
+static_assert(kNameCount <= 64, "one bit per known name");
+
+std::string_view textOf(const Value& text) {
+    return std::string_view(text.GetString(), text.GetStringLength());
 }
 
+// The known names in a small open-addressed table: a name is found, or known not to be one,
+// in a probe or two, without calling out to compare.
+class KnownNames {
+public:
+    KnownNames() {
+        std::fill(std::begin(slots_), std::end(slots_), kEmpty);
+        for (uint8_t i = 0; i < kNameCount; ++i) {
+            lengths_[i] = static_cast<uint8_t>(std::strlen(kNames[i]));
+            size_t h = hash(kNames[i]);
+            while (slots_[h] != kEmpty)
+                h = (h + 1) % kSlots;
+            slots_[h] = i;
+        }
+    }
+
+    /// The known name's index, or -1.
+    int find(std::string_view name) const {
+        for (size_t h = hash(name);; h = (h + 1) % kSlots) {
+            const uint8_t i = slots_[h];
+            if (i == kEmpty)
+                return -1;
+            if (lengths_[i] == name.size() && same(kNames[i], name))
+                return i;
+        }
+    }
+
+private:
+    static constexpr size_t kSlots = 128;  // at most half full: probes stay short
+    static constexpr uint8_t kEmpty = 0xFF;
+    static_assert(kNameCount <= kSlots / 2, "the table stays at most half full");
+
+    static size_t hash(std::string_view name) {
+        if (name.empty())
+            return 0;
+        auto at = [&name](size_t i) { return static_cast<unsigned char>(name[i]); };
+        return (name.size() * 31 + at(0) * 7 + at(name.size() / 2) * 3 + at(name.size() - 1)) %
+               kSlots;
+    }
+    // Equal lengths given; eight bytes at a time, the last eight overlapping.
+    static bool same(const char* known, std::string_view name) {
+        const size_t size = name.size();
+        if (size < 8) {
+            for (size_t i = 0; i < size; ++i) {
+                if (known[i] != name[i])
+                    return false;
+            }
+            return true;
+        }
+        auto word = [](const char* at) {
+            uint64_t w;
+            std::memcpy(&w, at, sizeof(w));
+            return w;
+        };
+        for (size_t i = 0; i + 8 < size; i += 8) {
+            if (word(known + i) != word(name.data() + i))
+                return false;
+        }
+        return word(known + size - 8) == word(name.data() + size - 8);
+    }
+
+    uint8_t slots_[kSlots];
+    uint8_t lengths_[kNameCount];
+};
+
+const KnownNames kKnownNames;
+
+int knownName(std::string_view name) {
+    return kKnownNames.find(name);
+}
+
+// An object's known members by name; the first of a name given twice, as a look-up would find.
+struct Members {
+    const Value* at[kNameCount] = {};
+
+    Members() = default;
+    explicit Members(const Value& object) {
+        for (const auto& m : object.GetObject()) {
+            const int i = knownName(textOf(m.name));
+            if (i >= 0 && at[i] == nullptr)
+                at[i] = &m.value;
+        }
+    }
+    const Value* operator[](Name name) const { return at[name]; }
+};
+
 // A text or null (absent counts as null): false only for another type.
-bool optionalText(const Value& object, const char* name, std::string& out) {
-    const Value* v = member(object, name);
+bool optionalText(const Value* v, std::string& out) {
     if (v == nullptr || v->IsNull()) {
         out.clear();
         return true;
@@ -58,14 +216,15 @@ int wordIndex(const Value& v, const char* const* words, size_t count) {
     return -1;
 }
 
-bool optionalTime(const Value& object, const char* name, int64_t& out, Fault& fault) {
-    std::string text;
-    if (!optionalText(object, name, text))
-        return fault.fail(std::string(name) + " is not a text");
+bool optionalTime(const Members& object, Name name, int64_t& out, Fault& fault) {
+    const Value* v = object[name];
+    if (v != nullptr && !v->IsNull() && !v->IsString())
+        return fault.fail(std::string(kNames[name]) + " is not a text");
     out = kNoTime;
     // The writer leaves a time empty when the clock cannot be read.
+    const std::string_view text = v != nullptr && v->IsString() ? textOf(*v) : std::string_view();
     if (!text.empty() && !parseUtcTime(text, out))
-        return fault.fail(std::string(name) + " is not a UTC time");
+        return fault.fail(std::string(kNames[name]) + " is not a UTC time");
     return true;
 }
 
@@ -75,53 +234,52 @@ constexpr uint8_t kNotAttempted = 4;
 static_assert(std::string_view(field::kOutcomeWords[kNotAttempted]) == "notAttempted");
 
 bool readProduct(const Value& v, size_t index, bool running, ProductResult& product, Fault& fault) {
-    const std::string where = "products[" + std::to_string(index) + "]";
+    auto where = [index] { return "products[" + std::to_string(index) + "]"; };
     if (!v.IsObject())
-        return fault.fail(where + " is not an object");
+        return fault.fail(where() + " is not an object");
+    const Members members(v);
     ProductName& name = product.name;
-    if (!optionalText(v, field::kFamily, name.family) ||
-        !optionalText(v, field::kSapCode, name.sapCode) ||
-        !optionalText(v, field::kVersionField, name.version) ||
-        !optionalText(v, field::kPlatform, name.platform))
-        return fault.fail(where + ": a product field is not a text");
-    const Value* outcome = member(v, field::kOutcome);
+    if (!optionalText(members[Family], name.family) ||
+        !optionalText(members[SapCode], name.sapCode) ||
+        !optionalText(members[VersionField], name.version) ||
+        !optionalText(members[Platform], name.platform))
+        return fault.fail(where() + ": a product field is not a text");
+    const Value* outcome = members[Outcome];
     const int o = outcome == nullptr ? -1
                                      : wordIndex(*outcome, field::kOutcomeWords.data(),
                                                  field::kOutcomeWords.size());
     const bool pending = o < 0 && running && outcome != nullptr && outcome->IsString() &&
-                         std::string_view(outcome->GetString(), outcome->GetStringLength()) ==
-                             field::kOutcomePending;
+                         textOf(*outcome) == field::kOutcomePending;
     if (o < 0 && !pending)
-        return fault.fail(where + ": no known outcome");
+        return fault.fail(where() + ": no known outcome");
     product.outcome = pending ? kNotAttempted : static_cast<uint8_t>(o);
-    const Value* code = member(v, field::kExitCode);
+    const Value* code = members[ExitCode];
     if (code != nullptr && !code->IsNull()) {
         if (!code->IsInt())
-            return fault.fail(where + ": exitCode is not a 32-bit integer");
+            return fault.fail(where() + ": exitCode is not a 32-bit integer");
         product.hasExitCode = true;
         product.exitCode = code->GetInt();
     }
-    const Value* launch = member(v, field::kLaunchResult);
+    const Value* launch = members[LaunchResult];
     if (launch != nullptr && !launch->IsNull()) {
         const int l =
             wordIndex(*launch, field::kLaunchResultWords.data(), field::kLaunchResultWords.size());
         if (!launch->IsString())
-            return fault.fail(where + ": launchResult is not a text");
+            return fault.fail(where() + ": launchResult is not a text");
         product.launch = l < 0 ? kLaunchUnknown : static_cast<uint8_t>(l);
     }
-    const Value* leftover = member(v, field::kLeftoverProcesses);
+    const Value* leftover = members[LeftoverProcesses];
     if (leftover != nullptr && !leftover->IsNull()) {
         if (!leftover->IsUint())
-            return fault.fail(where + ": leftoverProcesses is not a count");
+            return fault.fail(where() + ": leftoverProcesses is not a count");
         product.leftoverProcesses = leftover->GetUint();
     }
     return true;
 }
 
-bool isProgram(const Value& root) {
-    const Value* program = root.IsObject() ? member(root, field::kProgram) : nullptr;
-    return program != nullptr && program->IsString() &&
-           std::string_view(program->GetString(), program->GetStringLength()) == "Velkaro";
+bool isProgram(const Members& root) {
+    const Value* program = root[Program];
+    return program != nullptr && program->IsString() && textOf(*program) == "Velkaro";
 }
 
 bool validText(const char* text, size_t size) {
@@ -145,6 +303,16 @@ bool mayHoldLoneSurrogate(std::string_view bytes) {
     return false;
 }
 
+// The first name, in sorted order, that the object gives twice; empty when none is.
+std::string_view nameGivenTwice(const Value& object, std::vector<std::string_view>& names) {
+    names.clear();
+    for (const auto& m : object.GetObject())
+        names.push_back(textOf(m.name));
+    std::sort(names.begin(), names.end());
+    const auto twice = std::adjacent_find(names.begin(), names.end());
+    return twice == names.end() ? std::string_view() : *twice;
+}
+
 // No member named twice in one object (readers disagree on which one counts) and, when
 // `checkTexts`, every text valid UTF-8.
 bool wellFormed(const Value& root, bool checkTexts, Unreadable& why, Fault& fault) {
@@ -163,78 +331,93 @@ bool wellFormed(const Value& root, bool checkTexts, Unreadable& why, Fault& faul
                     pending.push_back(&item);
             }
         } else if (v.IsObject()) {
+            // Known names are counted with a bit each; only the others are sorted.
             names.clear();
+            uint64_t known = 0;
+            bool twice = false;
             for (const auto& m : v.GetObject()) {
-                names.emplace_back(m.name.GetString(), m.name.GetStringLength());
-                if (checkTexts && !validText(m.name.GetString(), m.name.GetStringLength())) {
+                const std::string_view name = textOf(m.name);
+                if (checkTexts && !validText(name.data(), name.size())) {
                     why = Unreadable::NotUtf8;
                     return fault.fail("a member name that is not valid UTF-8");
+                }
+                const int i = knownName(name);
+                if (i < 0) {
+                    names.push_back(name);
+                } else {
+                    twice |= (known >> i & 1) != 0;
+                    known |= uint64_t(1) << i;
                 }
                 if (checkTexts || m.value.IsObject() || m.value.IsArray())
                     pending.push_back(&m.value);
             }
-            std::sort(names.begin(), names.end());
-            const auto twice = std::adjacent_find(names.begin(), names.end());
-            if (twice != names.end()) {
+            if (names.size() > 1) {
+                std::sort(names.begin(), names.end());
+                twice |= std::adjacent_find(names.begin(), names.end()) != names.end();
+            }
+            if (twice) {
                 why = Unreadable::WrongStructure;
-                return fault.fail("the member \"" + validUtf8(*twice) + "\" is given twice");
+                return fault.fail("the member \"" + validUtf8(nameGivenTwice(v, names)) +
+                                  "\" is given twice");
             }
         }
     }
     return true;
 }
 
-bool readRun(const Value& root, RunResult& run, Unreadable& why, Fault& fault) {
+bool readRun(const Members& root, RunResult& run, Unreadable& why, Fault& fault) {
     why = Unreadable::WrongStructure;
-    const Value* version = member(root, field::kFormatVersion);
+    const Value* version = root[FormatVersion];
     if (version == nullptr)
         return fault.fail("no formatVersion");
     if (!version->IsInt() || version->GetInt() != field::kVersion) {
         why = Unreadable::WrongFormatVersion;
         return fault.fail("formatVersion is not " + std::to_string(field::kVersion));
     }
-    if (!optionalText(root, field::kMachineId, run.machineId) ||
-        !optionalText(root, field::kConfigSha256, run.configSha256) ||
-        !optionalText(root, field::kProgramVersion, run.programVersion) ||
-        !optionalText(root, field::kLogPath, run.logPath))
+    if (!optionalText(root[MachineId], run.machineId) ||
+        !optionalText(root[ConfigSha256], run.configSha256) ||
+        !optionalText(root[ProgramVersion], run.programVersion) ||
+        !optionalText(root[LogPath], run.logPath))
         return fault.fail("machineId, configSha256, programVersion or logPath is not a text");
-    if (!optionalText(root, field::kHostName, run.hostName) ||
-        !optionalText(root, field::kRefusal, run.refusal) ||
-        !optionalText(root, field::kStopRequest, run.stopRequest))
+    if (!optionalText(root[HostName], run.hostName) || !optionalText(root[Refusal], run.refusal) ||
+        !optionalText(root[StopRequest], run.stopRequest))
         return fault.fail("hostName, refusal or stopRequest is not a text");
-    if (member(root, field::kStartTime) == nullptr)
+    if (root[StartTime] == nullptr)
         return fault.fail("no startTime");
-    if (!optionalTime(root, field::kStartTime, run.start, fault) ||
-        !optionalTime(root, field::kEndTime, run.end, fault))
+    if (!optionalTime(root, StartTime, run.start, fault) ||
+        !optionalTime(root, EndTime, run.end, fault))
         return false;
-    std::string state;
-    if (!optionalText(root, field::kState, state) ||
-        (!state.empty() && state != field::kStateRunning && state != field::kStateFinished))
+    const Value* stateValue = root[State];
+    if (stateValue != nullptr && !stateValue->IsNull() && !stateValue->IsString())
+        return fault.fail("state is neither running nor finished");
+    const std::string_view state =
+        stateValue != nullptr && stateValue->IsString() ? textOf(*stateValue) : std::string_view();
+    if (!state.empty() && state != field::kStateRunning && state != field::kStateFinished)
         return fault.fail("state is neither running nor finished");
     run.running = state == field::kStateRunning;
     // A run that has not finished has no exit code yet; a finished one always has one.
-    const Value* exitCode = member(root, field::kExitCode);
+    const Value* exitCode = root[ExitCode];
     if (exitCode == nullptr || !(exitCode->IsInt() || (run.running && exitCode->IsNull())))
         return fault.fail("exitCode is not an integer");
     run.hasExitCode = exitCode->IsInt();
     run.exitCode = run.hasExitCode ? exitCode->GetInt() : 0;
-    const Value* dryRun = member(root, field::kDryRun);
+    const Value* dryRun = root[DryRun];
     if (dryRun != nullptr && !dryRun->IsBool())
         return fault.fail("dryRun is not true or false");
     run.dryRun = dryRun != nullptr && dryRun->GetBool();
-    const Value* timeout = member(root, field::kSetupTimeout);
+    const Value* timeout = root[SetupTimeout];
     if (timeout != nullptr && !timeout->IsNull()) {
         if (!timeout->IsNumber() || timeout->GetDouble() < 0)
             return fault.fail("setupTimeout is not a number of seconds");
         run.setupTimeout = timeout->GetDouble() > 1e12 ? int64_t(1e12)
                                                        : static_cast<int64_t>(timeout->GetDouble());
     }
-    const Value* setups = member(root, field::kSetupPrograms);
+    const Value* setups = root[SetupPrograms];
     if (setups != nullptr && setups->IsObject()) {
         for (const auto& m : setups->GetObject())
             run.anySetupProgram |= m.value.IsString() && m.value.GetStringLength() != 0;
     }
-    const Value* products = member(root, field::kProducts);
+    const Value* products = root[Products];
     if (products == nullptr || !products->IsArray())
         return fault.fail("products is not a list");
     if (products->Size() > kMaxProducts) {
@@ -248,6 +431,19 @@ bool readRun(const Value& root, RunResult& run, Unreadable& why, Fault& fault) {
             return false;
     }
     return true;
+}
+
+bool isAscii(std::string_view bytes) {
+    uint64_t any = 0;
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        any |= word;
+    }
+    for (; i < bytes.size(); ++i)
+        any |= static_cast<unsigned char>(bytes[i]);
+    return (any & 0x8080808080808080u) == 0;
 }
 
 // UTF-16 after its byte-order mark (as Windows PowerShell 5.1 writes a file) as UTF-8; false
@@ -419,8 +615,21 @@ bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, st
         detail = "UTF-16 without a byte-order mark, or binary";
         return false;
     }
-    rapidjson::Document doc;
-    doc.Parse<kParseFlags>(bytes.data(), bytes.size());
+    // The values' first chunk lies on the stack: a results file's document fits in it, so a
+    // file costs no allocation for its values.
+    alignas(16) char pool[16384];
+    rapidjson::MemoryPoolAllocator<> allocator(pool, sizeof(pool));
+    std::string text;  // what an in-place parse reads and its texts point into
+    rapidjson::Document doc(&allocator);
+    if (isAscii(bytes)) {
+        // Plain ASCII has no encoding to check, and parsed in place (on a copy: `bytes` is
+        // searched below), its texts are not copied again.
+        text.reserve(bytes.size() + 1);
+        text.assign(bytes);
+        doc.ParseInsitu<kParseFlags & ~rapidjson::kParseValidateEncodingFlag>(text.data());
+    } else {
+        doc.Parse<kParseFlags>(bytes.data(), bytes.size());
+    }
     if (doc.HasParseError()) {
         const rapidjson::ParseErrorCode code = doc.GetParseError();
         const size_t at = doc.GetErrorOffset();
@@ -433,12 +642,13 @@ bool parseResultFile(std::string_view bytes, RunResult& run, Unreadable& why, st
         return false;
     }
     Fault fault{detail};
-    if (!isProgram(doc)) {
+    const Members root = doc.IsObject() ? Members(doc) : Members();
+    if (!isProgram(root)) {
         why = Unreadable::NotResultsFile;
         return fault.fail("not a results file: no \"program\": \"Velkaro\"");
     }
     return wellFormed(doc, mayHoldLoneSurrogate(bytes), why, fault) &&
-           readRun(doc, run, why, fault);
+           readRun(root, run, why, fault);
 }
 
 }  // namespace velkaro::report
