@@ -115,6 +115,15 @@ bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std
         return false;
     if (movedAside != nullptr)
         *movedAside = movedTo;
+    // A device, FIFO or socket is no file to replace: a rename over /dev/null would leave a
+    // plain file where the system's device was.
+    struct stat entry;
+    if (::fstatat(dir.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode) || S_ISFIFO(entry.st_mode) ||
+         S_ISSOCK(entry.st_mode))) {
+        error = L"it is not a regular file";
+        return false;
+    }
 
     std::wstring guid;
     zoka::newGuidString(guid);

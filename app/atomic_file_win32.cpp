@@ -12,12 +12,24 @@ std::wstring systemError(const wchar_t* what, DWORD code) {
     return std::wstring(what) + L": error " + std::to_wstring(code);
 }
 
+// A device ("NUL", "CON") or a pipe at the path: no file to replace.
+bool namesADevice(const std::wstring& path) {
+    zoka::win32::UniqueHandle entry(::CreateFileW(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return entry && ::GetFileType(entry.get()) != FILE_TYPE_DISK;
+}
+
 }  // namespace
 
 bool writeFileAtomically(const std::wstring& path, const std::string& bytes, std::wstring& error,
                          std::wstring* movedAside, bool flush) {
     if (movedAside != nullptr)
         movedAside->clear();
+    if (namesADevice(path)) {
+        error = L"it is not a regular file";
+        return false;
+    }
     std::wstring guid;
     zoka::newGuidString(guid);
     const std::wstring temp = path + L"." + guid + L".tmp";

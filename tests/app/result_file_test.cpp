@@ -192,8 +192,12 @@ TEST(ResultFile, AtomicWriteReplacesWholeOrFailsCleanly) {
     EXPECT_FALSE(writeFileAtomically(dir.file(L"taken"), "x", error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(testutil::listFolder(dir.path()), (std::vector<std::wstring>{L"r.json", L"taken"}));
-    if (!testutil::isPosix())
+    if (!testutil::isPosix()) {
+        // The null device is no file to replace.
+        EXPECT_FALSE(writeFileAtomically(L"NUL", "x", error));
+        EXPECT_EQ(error, L"it is not a regular file");
         return;
+    }
     // Paths that name no file in a folder: refused before anything is made.
     for (const std::wstring& path :
          {dir.path() + L"/", dir.file(L"taken") + L"/..", dir.file(L"r.json") + L"/x"}) {
@@ -202,6 +206,13 @@ TEST(ResultFile, AtomicWriteReplacesWholeOrFailsCleanly) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_EQ(testutil::listFolder(dir.path()), (std::vector<std::wstring>{L"r.json", L"taken"}));
+    // A FIFO (as a device) is refused, never replaced by a plain file.
+    const std::filesystem::path pipe(dir.file(L"pipe"));
+    ASSERT_TRUE(testutil::makeFifo(pipe.wstring()));
+    EXPECT_FALSE(writeFileAtomically(pipe.wstring(), "x", error));
+    EXPECT_EQ(error, L"it is not a regular file");
+    EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(pipe)));
+    std::filesystem::remove(pipe);
     // A relative path counts from the current folder.
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(zoka::toUtf8(dir.path()));
