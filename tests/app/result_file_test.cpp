@@ -78,25 +78,6 @@ TEST(ResultFile, DocumentParsesBackWithEveryKindOfValue) {
     EXPECT_TRUE(start["endTime"].is_null() && start["exitCode"].is_null());
     EXPECT_EQ(start["processId"], 4242);
     EXPECT_EQ(start["setupTimeout"], 2700);
-
-    // The running file lists every planned product: those beyond the handled ones are pending;
-    // the finished file lists only what the run recorded.
-    record.products.resize(1);
-    record.plannedProducts.assign(3, record.products[0].product);
-    record.plannedProducts[2].sapCode = L"LAST";
-    record.machineId = L"3d1219c7c4c5404aaa1f6d2a48adfda4";
-    record.configSha256 = std::wstring(64, L'a');
-    const json running = json::parse(resultDocument(record), nullptr, false);
-    ASSERT_EQ(running["products"].size(), 3u);
-    EXPECT_EQ(running["products"][0]["outcome"], "failed");
-    EXPECT_EQ(running["products"][1]["outcome"], "pending");
-    EXPECT_EQ(running["products"][2]["outcome"], "pending");
-    EXPECT_EQ(running["products"][2]["SapCode"], "LAST");
-    EXPECT_TRUE(running["products"][2]["launchResult"].is_null());
-    EXPECT_EQ(running["machineId"], "3d1219c7c4c5404aaa1f6d2a48adfda4");
-    EXPECT_EQ(running["configSha256"], std::string(64, 'a'));
-    record.running = false;
-    EXPECT_EQ(json::parse(resultDocument(record))["products"].size(), 1u);
 }
 
 // Known answers, so that a wrong use of the platform's library (a length, a buffer, the
@@ -108,8 +89,6 @@ TEST(ResultFile, Sha256OfBytesAndFiles) {
     } vectors[] = {
         {"", L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         L"248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {std::string(1000000, 'a'),
          L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };

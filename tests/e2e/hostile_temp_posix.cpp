@@ -347,51 +347,6 @@ TEST(E2eHostileLog, ALockFolderAnotherUserMadeIsRefusedAndTheRunStillLogs) {
     EXPECT_NE(log.find(text), std::string::npos) << log;
 }
 
-// A killed run's folder that cannot be emptied (a mount point inside it) keeps its marker, so
-// that every later run finds it again, and each run logs what it could not remove. In a private
-// mount namespace.
-TEST(E2eHostileTemp, AStaleRunFolderThatCannotBeEmptiedIsTriedAgain) {
-    REQUIRE_ROOT_AND_SETPRIV();
-    if (::access("/usr/bin/unshare", X_OK) != 0)
-        GTEST_SKIP() << "needs unshare (util-linux)";
-    Scene scene;
-    const std::string temp = zoka::toUtf8(scene.root()) + "/t";
-    const std::string stale = temp + "/{10000000-0000-4000-8000-00000000000A}";
-    const std::string script = "mount --make-rprivate / && mkdir -m 0700 '" + temp +
-                               "' && mkdir -m 0700 '" + stale + "' && mkdir '" + stale +
-                               "/busy' && mount -t tmpfs tmpfs '" + stale +
-                               "/busy' || exit 90\n"
-                               "printf 'Velkaro 2147483646 1\\n' > '" +
-                               stale +
-                               "/Velkaro.owner'\n"
-                               "touch '" +
-                               stale + "/busy/f' '" + stale +
-                               "/other'\n"
-                               "for run in 1 2; do\n"
-                               "  TMPDIR='" +
-                               temp + "' '" + zoka::toUtf8(testutil::siblingProgram(L"Velkaro")) +
-                               "' --uninstallConfigPath='" + zoka::toUtf8(scene.writeConfig({})) +
-                               "' >/dev/null 2>&1; echo \"exit=$?\"\n"
-                               "  test -f '" +
-                               stale +
-                               "/Velkaro.owner' && echo marker\n"
-                               "  test -e '" +
-                               stale +
-                               "/other' || echo other-gone\n"
-                               "done\n"
-                               "iconv -f UTF-16LE -t UTF-8 '" +
-                               temp +
-                               "/Velkaro.log' | grep -c 'WARN.*Could not "
-                               "remove the run folder " +
-                               stale + " left by an earlier run (process 2147483646): " + stale +
-                               "/busy could not be deleted'\n";
-    const testutil::RunResult run = testutil::runProcess(
-        L"/usr/bin/unshare", {L"-m", L"/bin/sh", L"-c", zoka::fromUtf8(script)}, {{}, L"", true});
-    if (run.exitCode == 90)
-        GTEST_SKIP() << "no private mount namespace here: " << run.err;
-    EXPECT_EQ(run.out, "exit=0\nmarker\nother-gone\nexit=0\nmarker\nother-gone\n2\n") << run.err;
-}
-
 // The results file is refused at the start wherever another user (uid 65534) could block it,
 // read it, replace it later or send it elsewhere, at any step of its path: the run starts
 // nothing and says why. What that user planted at the path itself is moved aside, so that

@@ -39,16 +39,18 @@ TEST(ReportPage, MachineRowsEndAtTheirLastGivenValue) {
         json tail;  // from the version on
     };
     const Case cases[] = {
-        {"defaults", [](Machine&) {}, json::array()},
+        {"defaults, no time limit, the file's name as the host's",
+         [](Machine& m) {
+             m.setupTimeout = -1;
+             m.fileHostName = m.host;
+         },
+         json::array()},
         {"second version", [](Machine& m) { m.programVersion = "2.3.0.1"; }, {1}},
         {"second configuration", [](Machine& m) { m.configSha256 = std::string(64, 'b'); }, {0, 1}},
         {"log path",
          [](Machine& m) { m.logPath = "C:\\Temp\\Velkaro.log"; },
          {0, 0, "C:\\Temp\\Velkaro.log"}},
-        {"no time limit is no value", [](Machine& m) { m.setupTimeout = -1; }, json::array()},
         {"a time limit of 0 is one", [](Machine& m) { m.setupTimeout = 0; }, {0, 0, "", "", 0}},
-        {"the file's name as the host's", [](Machine& m) { m.fileHostName = m.host; },
-         json::array()},
         {"the file's name differs only in case",
          [](Machine& m) { m.fileHostName = "PC-1"; },
          {0, 0, "", "", nullptr, "PC-1"}},

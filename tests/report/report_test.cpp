@@ -66,34 +66,6 @@ json running(const std::string& host, int64_t start, json timeout) {
     return doc;
 }
 
-// Splits a CSV document (quoted cells may hold separators and quotes) into rows of cells.
-std::vector<std::vector<std::string>> csvRows(const std::string& csv) {
-    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
-    bool quoted = false;
-    for (size_t i = 0; i < csv.size(); ++i) {
-        const char c = csv[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < csv.size() && csv[i + 1] == '"')
-                rows.back().back() += csv[++i];
-            else if (c == '"')
-                quoted = false;
-            else
-                rows.back().back() += c;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            rows.back().emplace_back();
-        } else if (c == '\r' && i + 1 < csv.size() && csv[i + 1] == '\n') {
-            ++i;
-            rows.emplace_back(1);
-        } else {
-            rows.back().back() += c;
-        }
-    }
-    rows.pop_back();  // after the last line break
-    return rows;
-}
-
 // The summary's counts agree with each other, with its lists and with the CSV: every outcome
 // and reason adds up to its total, and every host (each expected one once) has its rows.
 void expectCountsAgree(const json& summary, int exitCode, const std::vector<std::string>& inventory,
@@ -131,20 +103,14 @@ void expectCountsAgree(const json& summary, int exitCode, const std::vector<std:
         EXPECT_EQ(seen[hostKey(host)], 1) << host;
     }
     EXPECT_EQ(summary["allSucceeded"], exitCode == 0);
-    if (csv.empty())
-        return;
-    const auto rows = csvRows(csv);
-    ASSERT_FALSE(rows.empty());
-    std::map<std::string, size_t> rowsOf;
-    for (const auto& row : rows) {
-        ASSERT_EQ(row.size(), rows[0].size()) << row[0];
-        rowsOf[row[1]] += 1;
-        if (row[1] != "outcome" && !(row[1] == "unreadable" && row[0].empty())) {
-            EXPECT_TRUE(summary["hosts"].contains(row[0])) << row[0];
-        }
+    // The CSV has a row for each unreadable and each never-reported host.
+    for (const char* word : {"unreadable", "neverReported"}) {
+        size_t rows = 0;
+        for (size_t at = csv.find(std::string(",") + word + ","); at != std::string::npos;
+             at = csv.find(std::string(",") + word + ",", at + 1))
+            ++rows;
+        EXPECT_EQ(rows, csv.empty() ? 0u : summary[word].get<size_t>()) << word << " in\n" << csv;
     }
-    EXPECT_EQ(rowsOf["unreadable"], summary["unreadable"]);
-    EXPECT_EQ(rowsOf["neverReported"], summary["neverReported"]);
 }
 
 fs::path option(const char* name, const fs::path& value) {
@@ -392,9 +358,6 @@ TEST(FleetReport, SmallFleets) {
     finishedPending["products"][0]["outcome"] = "pending";
     json noProducts = running("pc", kNow - 30 * 60, nullptr);
     noProducts["products"] = json::array();
-    json stopped = run("pc");
-    stopped["exitCode"] = 1;
-    stopped["stopRequest"] = "SIGTERM";
     json dryRun = run("pc-4");
     dryRun["dryRun"] = true;
 
@@ -434,22 +397,18 @@ TEST(FleetReport, SmallFleets) {
          {},
          "pc-a\npc-b\n",
          2},
-        {"case and domain name one host",
+        {"case and domain name one host; an IP address keeps its dots",
          Setup([&](Scene& f) {
              f.write("pc-0001.corp.example.com/results.json", run("PC-0001"));
              f.write("PC-0002.json", run("pc-0002.corp.example.com"));
-             return Words{inventory(f, "PC-0001\npc-0001.corp.example.com\npc-0002\n")};
-         }),
-         {{"/machines", 2}, {"/succeeded", 2}, {"/neverReported", 0}, {"/identityMismatch", 0}},
-         {},
-         "",
-         0},
-        {"an IP address keeps its dots",
-         Setup([&](Scene& f) {
              f.write("10.0.0.1.json", run("10.0.0.1"));
-             return Words{inventory(f, "10.0.0.1\n10.0.0.2\n")};
+             return Words{
+                 inventory(f, "PC-0001\npc-0001.corp.example.com\npc-0002\n10.0.0.1\n10.0.0.2\n")};
          }),
-         {{"/neverReported", 1}, {"/neverReportedHosts/0", "10.0.0.2"}},
+         {{"/machines", 3},
+          {"/succeeded", 3},
+          {"/identityMismatch", 0},
+          {"/neverReportedHosts", json::array({"10.0.0.2"})}},
          {},
          "10.0.0.2\n",
          2},
@@ -466,23 +425,19 @@ TEST(FleetReport, SmallFleets) {
          "pc\\xFF\n",
          2,
          true},
-        {"a renamed machine counts once, its latest run",
+        {"a renamed machine counts once, its latest run; a file not its place's merges with none",
          Setup([&](Scene& f) {
              f.write("old-pc/results.json", withId(failedRun("old-pc", kNow - 3 * kDay), "M1"));
              f.write("new-pc/results.json", withId(run("new-pc"), "M1"));
-             return Words{inventory(f, "old-pc\nnew-pc\n")};
+             f.write("pc-a/results.json", withId(failedRun("pc-a", kNow - 3 * kDay), "M2"));
+             f.write("pc-b/results.json", withId(run("pc-a"), "M2"));
+             return Words{inventory(f, "old-pc\nnew-pc\npc-a\npc-b\n")};
          }),
-         {{"/machines", 1}, {"/succeeded", 1}, {"/olderRuns", 1}, {"/renamed/new-pc/0", "old-pc"}},
-         {},
-         "",
-         0},
-        {"a file that is not its place's merges with no machineId",
-         Setup([&](Scene& f) {
-             f.write("pc-a/results.json", withId(failedRun("pc-a", kNow - 3 * kDay), "M1"));
-             f.write("pc-b/results.json", withId(run("pc-a"), "M1"));
-             return Words{};
-         }),
-         {{"/machines", 2}, {"/failed", 2}, {"/renamed", json::object()}},
+         {{"/machines", 3},
+          {"/succeeded", 1},
+          {"/failed", 2},
+          {"/olderRuns", 1},
+          {"/renamed", {{"new-pc", {"old-pc"}}}}},
          {},
          nullptr,
          2},
@@ -496,71 +451,51 @@ TEST(FleetReport, SmallFleets) {
          {",2.2.0.8,,yes,\r\n"},
          "",
          0},
-        {"summaries, inventories and our own outputs are no results",
+        {"summaries, inventories, our own outputs and excluded names are no results",
          Setup([&](Scene& f) {
              f.write("pc.json", run("pc"));
              f.write("summary-2026-11.json", json{{"machines", 3}, {"hosts", json::object()}});
              f.write("inventory.json", json::array({"pc"}));
              f.write("rerun.json", std::string("not JSON: the report's own output"));
-             return Words{option("rerun", f.root() / "in" / "rerun.json")};
+             f.write("Archive-2025/results.json", failedRun("archive-2025"));
+             f.write("pc.bak.json", failedRun("pc"));
+             return Words{option("rerun", f.root() / "in" / "rerun.json"), "--exclude=archive-*",
+                          "--exclude=*.BAK.json"};
          }),
-         {{"/others", 2}, {"/unreadable", 0}, {"/succeeded", 1}},
+         {{"/others", 2}, {"/unreadable", 0}, {"/succeeded", 1}, {"/failed", 0}, {"/olderRuns", 0}},
          {},
          "",
          0},
-        {"UTF-16 with a byte-order mark",
+        {"UTF-16 and UTF-8 with a byte-order mark",
          Setup([&](Scene& f) {
              f.write("pc.json", utf16(run("pc").dump(), false));
              f.write("pc-2.json", utf16(run("pc-2").dump(), true));
+             f.write("pc-3.json", "\xEF\xBB\xBF" + run("pc-3").dump());
              return Words{};
          }),
-         {{"/succeeded", 2}},
+         {{"/succeeded", 3}},
          {},
          nullptr,
          0},
-        {"UTF-8 with a byte-order mark",
-         Setup([&](Scene& f) {
-             f.write("pc.json", "\xEF\xBB\xBF" + run("pc").dump());
-             return Words{};
-         }),
-         {{"/succeeded", 1}},
-         {},
-         nullptr,
-         0},
-        {"a member given twice",
+        {"a member given twice, lone surrogates, pending in a finished file",
          Setup([&](Scene& f) {
              f.write("pc.json", twice);
+             f.write("pc-2.json", surrogate);
+             f.write("pc-3.json", highSurrogate);
+             f.write("pc-4.json", finishedPending);
              return Words{};
          }),
-         {{"/unreadableBy/wrongStructure", 1}},
+         {{"/unreadableBy/wrongStructure", 2}, {"/unreadableBy/notUtf8", 2}},
          {"pc,unreadable,", "wrongStructure: "},
-         "pc\n",
+         "pc\npc-2\npc-3\npc-4\n",
          2},
-        {"lone surrogate escapes",
-         Setup([&](Scene& f) {
-             f.write("pc.json", surrogate);
-             f.write("pc-2.json", highSurrogate);
-             return Words{};
-         }),
-         {{"/unreadableBy/notUtf8", 2}},
-         {},
-         nullptr,
-         2},
-        {"5,000 products",
+        {"5,000 products, and one more",
          Setup([&](Scene& f) {
              f.write("pc.json", products(kMaxProducts));
+             f.write("pc-2.json", products(kMaxProducts + 1));
              return Words{};
          }),
-         {{"/succeeded", 1}},
-         {},
-         nullptr,
-         0},
-        {"more than 5,000 products",
-         Setup([&](Scene& f) {
-             f.write("pc.json", products(kMaxProducts + 1));
-             return Words{};
-         }),
-         {{"/unreadableBy/tooManyProducts", 1}},
+         {{"/succeeded", 1}, {"/unreadableBy/tooManyProducts", 1}},
          {},
          nullptr,
          2},
@@ -576,39 +511,18 @@ TEST(FleetReport, SmallFleets) {
          {"pc,unreadable,", "truncated: "},
          "PC\n",
          2},
-        {"a FIFO is listed, never waited on",
+        {"a FIFO and a dangling link are listed, never waited on",
          Setup([&](Scene& f) {
              f.write("pc-a.json", run("pc-a"));
              testutil::makeFifo((f.root() / "in" / "pc.json").wstring());
-             return Words{inventory(f, "pc\npc-a\n")};
+             fs::create_symlink("absent.json", f.root() / "in" / "pc-b.json");
+             return Words{inventory(f, "pc\npc-a\npc-b\n")};
          }),
-         {{"/unreadableBy/notAFile", 1}, {"/neverReported", 0}},
+         {{"/unreadableBy/notAFile", 1}, {"/unreadableBy/cannotRead", 1}, {"/neverReported", 0}},
          {"pc,unreadable,", "FIFO"},
-         "pc\n",
+         "pc\npc-b\n",
          2,
          true},
-        {"a dangling link is listed",
-         Setup([&](Scene& f) {
-             fs::create_directories(f.root() / "in");
-             fs::create_symlink("absent.json", f.root() / "in" / "pc.json");
-             return Words{inventory(f, "pc\n")};
-         }),
-         {{"/unreadableBy/cannotRead", 1}, {"/neverReported", 0}},
-         {},
-         "pc\n",
-         2,
-         true},
-        {"excluded names",
-         Setup([&](Scene& f) {
-             f.write("pc.json", run("pc"));
-             f.write("Archive-2025/results.json", failedRun("archive-2025"));
-             f.write("pc.bak.json", failedRun("pc"));
-             return Words{"--exclude=archive-*", "--exclude=*.BAK.json"};
-         }),
-         {{"/machines", 1}, {"/failed", 0}, {"/olderRuns", 0}},
-         {},
-         nullptr,
-         0},
         {"CSV cells start no formula whatever the separator",
          Setup([&](Scene& f) {
              f.write("pc.json", hostile);
@@ -618,43 +532,17 @@ TEST(FleetReport, SmallFleets) {
          {"\"x;'=cmd|' /C calc'!A0\"", "\"'\t'=1\"", ",'+1  '@x,"},
          nullptr,
          0},
-        {"a stopped run is no refusal",
-         Setup([&](Scene& f) {
-             f.write("pc.json", stopped);
-             return Words{};
-         }),
-         {{"/stopped", 1}, {"/refused", 0}, {"/refusedBy", json::object()}},
-         {},
-         "pc\n",
-         2},
-        {"running without products: two hours and a quarter",
-         Setup([&](Scene& f) {
-             f.write("pc.json", noProducts);
-             return Words{};
-         }),
-         {{"/running", 1}},
-         {},
-         nullptr,
-         2},
-        {"a running file's pending products set its deadline",
+        {"a running file's products set its deadline (none: two hours and a quarter)",
          Setup([&](Scene& f) {
              f.write("pc.json", pending);
              json late = pending;
              late["startTime"] = formatUtcTime(kNow - 50 * 60);
              f.write("pc-2.json", late);
+             f.write("pc-3.json", noProducts);
              return Words{};
          }),
-         {{"/running", 1}, {"/killedOrRunning", 1}},
+         {{"/running", 2}, {"/killedOrRunning", 1}},
          {",notAttempted,"},
-         nullptr,
-         2},
-        {"pending in a finished file",
-         Setup([&](Scene& f) {
-             f.write("pc.json", finishedPending);
-             return Words{};
-         }),
-         {{"/unreadableBy/wrongStructure", 1}},
-         {},
          nullptr,
          2},
         {"the rerun list spells hosts as the inventory does",
