@@ -279,14 +279,6 @@ private:
     std::vector<const std::string*> texts_;
 };
 
-template <typename Writer>
-void textArray(Writer& w, const std::vector<std::string>& values) {
-    w.StartArray();
-    for (const std::string& value : values)
-        text(w, value);
-    w.EndArray();
-}
-
 // The folder every machine's results file lies in (ends with a separator; may be empty): the rows
 // hold their paths without it, a third of a large page's bytes.
 std::string commonFolder(const Fleet& fleet) {
@@ -326,7 +318,7 @@ void machineData(Writer& w, const Fleet& fleet, const TextIndex& versions, const
         m.hasExitCode ? w.Int(m.exitCode) : w.Null();
         w.String(m.path.data() + folder, static_cast<rapidjson::SizeType>(m.path.size() - folder));
         w.Bool(m.stale);
-        textArray(w, m.olderRuns);
+        textList(w, m.olderRuns);
         w.StartArray();
         for (const ProductRun& p : m.products) {
             w.Uint(p.product);
@@ -368,7 +360,7 @@ void machineData(Writer& w, const Fleet& fleet, const TextIndex& versions, const
                     w.Uint(m.identityMismatch ? 1 : 0);
                     break;
                 case 7:
-                    textArray(w, m.renamedFrom);
+                    textList(w, m.renamedFrom);
                     break;
                 default:
                     w.Uint(m.nothingDone ? 1 : 0);
@@ -502,11 +494,11 @@ void writeReportPage(const Fleet& fleet, const FleetOptions& options, std::ostre
     w.Key("machines");
     machineData(w, fleet, versions, configs, folder.size());
     w.Key("neverReported");
-    textArray(w, fleet.neverReported);
+    textList(w, fleet.neverReported);
     w.Key("notInInventory");
-    textArray(w, fleet.notInInventory);
+    textList(w, fleet.notInInventory);
     w.Key("rerun");
-    textArray(w, fleet.rerun);
+    textList(w, fleet.rerun);
     w.Key("others");
     w.StartArray();
     for (const OtherFile& other : fleet.others)
@@ -521,7 +513,7 @@ void writeReportPage(const Fleet& fleet, const FleetOptions& options, std::ostre
                                           {"stillFailing", &c.stillFailing},
                                           {"newlyReported", &c.newlyReported}}) {
             w.Key(name);
-            textArray(w, *hosts);
+            textList(w, *hosts);
         }
         w.EndObject();
     } else {
